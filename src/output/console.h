@@ -1,0 +1,10 @@
+// Fixed console texts: version banner, usage text, PASS and FAIL banners.
+#ifndef TALVEK_OUTPUT_CONSOLE_H
+#define TALVEK_OUTPUT_CONSOLE_H
+
+void ShowVersion();
+void ShowUsage();
+void ShowBigPass();
+void ShowBigFail();
+
+#endif

@@ -1,0 +1,107 @@
+#include "run/update_mode.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "output/records.h"
+#include "transport/execmd.h"
+#include "transport/requests.h"
+
+int ParseOffset(const char *text, uint32_t *offset)
+{
+    // The range is checked on the full converted value, so a text that
+    // would wrap when narrowed to 32 bits is refused, not taken modulo.
+    long value = strtol(text, nullptr, 0);
+    if (value < 1 || static_cast<unsigned long>(value) > kMaxOffset)
+        return 1;
+    *offset = static_cast<uint32_t>(value);
+    return 0;
+}
+
+int AddOffsetToMac(const uint8_t mac[6], uint32_t offset, uint8_t mac2[6])
+{
+    uint64_t low = static_cast<uint64_t>(mac[2]) << 24 | static_cast<uint64_t>(mac[3]) << 16 |
+                   static_cast<uint64_t>(mac[4]) << 8 | mac[5];
+    uint64_t sum = low + offset;
+    if (sum > 0xFFFFFFFFull)
+        return 1;
+    mac2[0] = mac[0];
+    mac2[1] = mac[1];
+    mac2[2] = static_cast<uint8_t>(sum >> 24);
+    mac2[3] = static_cast<uint8_t>(sum >> 16);
+    mac2[4] = static_cast<uint8_t>(sum >> 8);
+    mac2[5] = static_cast<uint8_t>(sum);
+    return 0;
+}
+
+static void PrintMac(const char *format, const uint8_t m[6])
+{
+    printf(format, m[0], m[1], m[2], m[3], m[4], m[5]);
+}
+
+// Reads eth1 back and compares it with what was written. 0 when equal.
+static int ReadBackSecondMac(const uint8_t mac2[6])
+{
+    sleep(1);
+    BuildFastGetMacFixed(1);
+    int rc = Execmd(gCmd);
+    sleep(1);
+    if (rc != 0) {
+        puts("Get eth01 Mac Address Fail.\r");
+        return 1;
+    }
+    uint8_t readback[6];
+    TakeReplyMac(readback);
+    if (memcmp(readback, mac2, 6) != 0) {
+        PrintMac("The 2nd MAC = %02X-%02X-%02X-%02X-%02X-%02X\n", readback);
+        PrintMac("The MAC value is difference(1), old is %02X-%02X-%02X-%02X-%02X-%02X.\n", mac2);
+        return 1;
+    }
+    return 0;
+}
+
+int CheckUpdateMode(int oc, char **op_str)
+{
+    if (oc < 2 || (op_str[1][0] != 'u' && op_str[1][0] != 'U') || op_str[1][1] != '=')
+        return 1;
+
+    uint32_t Offset = 0;
+    if (ParseOffset(op_str[1] + 2, &Offset) != 0) {
+        puts("Offset must be in 0x00001~0xfffff\r");
+        return 2;
+    }
+
+    uint8_t Mac[6];
+    BuildFastGetMacFixed(0);
+    if (Execmd(gCmd) != 0) {
+        puts("Get eth00 Mac Address Fail.\r");
+        return 2;
+    }
+    puts("Get eth00 Mac Address success.\r");
+    TakeReplyMac(Mac);
+    PrintMac("The 1st MAC = %02X-%02X-%02X-%02X-%02X-%02X\r\n", Mac);
+    sleep(1);
+
+    uint8_t Mac2[6];
+    if (AddOffsetToMac(Mac, Offset, Mac2) != 0) {
+        puts("Overflow!\r");
+        return 2;
+    }
+    BuildFastSetMacFixed(1, Mac2);
+    if (Execmd(gCmd) != 0) {
+        puts("Set eth01 Mac Address Fail.");
+        return 2;
+    }
+    puts("Set eth01 Mac Address Success.");
+    if (ReadBackSecondMac(Mac2) != 0)
+        return 2;
+
+    char record[64];
+    size_t len = FormatPassRecord(2, Mac, Mac2, record, sizeof(record));
+    if (StoreResultRecord(record, len) != 0)
+        return 2;
+    PrintMac("The 2nd MAC = %02X-%02X-%02X-%02X-%02X-%02X\n", Mac2);
+    return 0;
+}

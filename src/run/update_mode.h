@@ -1,0 +1,21 @@
+// The offset update mode "U=offset": eth1's MAC becomes eth0's MAC as the
+// BMC holds it plus a 20-bit offset.
+#ifndef TALVEK_RUN_UPDATE_MODE_H
+#define TALVEK_RUN_UPDATE_MODE_H
+
+#include <cstdint>
+
+constexpr unsigned long kMaxOffset = 0xFFFFF;
+
+// Converts the whole offset text like strtol with base 0. 0 when the value
+// is 1..0xFFFFF (stored in offset), 1 otherwise.
+int ParseOffset(const char *text, uint32_t *offset);
+
+// mac2 = mac + offset over bytes 2..5 as one big-endian number, bytes 0 and
+// 1 unchanged. 1 when the sum does not fit in those four bytes.
+int AddOffsetToMac(const uint8_t mac[6], uint32_t offset, uint8_t mac2[6]);
+
+// 1 not selected (no output); 0 selected and done; 2 selected and failed.
+int CheckUpdateMode(int oc, char **op_str);
+
+#endif

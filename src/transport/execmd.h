@@ -1,0 +1,26 @@
+// The raw command runner: the single road for every BMC request.
+// A request line is built in gCmd, run through the shell with popen, and the
+// hexadecimal bytes the tool prints on its last output line are parsed into
+// ResponseData.
+#ifndef TALVEK_TRANSPORT_EXECMD_H
+#define TALVEK_TRANSPORT_EXECMD_H
+
+#include <cstddef>
+
+constexpr size_t kCmdSize = 256;
+constexpr size_t kResponseSize = 2048;
+constexpr size_t kReplyLineSize = 2048;
+
+extern char gCmd[kCmdSize];
+extern char SNgCmd[kCmdSize];
+extern int ResponseData[kResponseSize];
+
+// Runs the request line in cmd (which must be gCmd: the suffix is appended in
+// place and the buffer is known to hold kCmdSize bytes). 0 success, 1 failure.
+int Execmd(char *cmd);
+
+// Parses one reply line into ResponseData from index 0 on; returns the number
+// of values stored. Never stores more than kResponseSize values.
+size_t ParseReplyLine(const char *line);
+
+#endif
