@@ -75,8 +75,9 @@ static void ReplyFailure(SimReply *reply, int status, const char *what) {
 }
 
 static void ApplyRule(const SimRule *rule, SimReply *reply) {
-  char what[64];
-  snprintf(what, sizeof what, "scripted failure (" SIM_SCENARIO_FILE " line %d)", rule->Line);
+  char what[80];
+  snprintf(what, sizeof what, "scripted exit status %d (" SIM_SCENARIO_FILE " line %d)",
+           rule->Status, rule->Line);
   switch (rule->Action) {
     case ACT_FAIL:
     case ACT_EXIT:
