@@ -137,7 +137,7 @@ static void DeviceId(const SimScenario *scenario, SimReply *reply) {
       rev[1],  // firmware revision 2: minor, BCD
       0x02,    // IPMI version 2.0
       0xbf,    // additional device support
-      0x00, 0x00, 0x00,  // manufacturer ID (unspecified)
+      0x00, 0x00, 0x00,  // manufacturer ID 0 (none)
       0x01, 0x00,        // product ID
       rev[2], rev[3], rev[4], rev[5]  // auxiliary firmware revision
   };
