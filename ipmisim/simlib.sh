@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # simlib.sh - run OpenIPMI's BMC simulator (ipmi_sim) with the kovr_oem
 # module on a free loopback port, and lay out station directories that talk
 # to it through the station kovripmi.  Sourced by bash scripts (the
@@ -14,6 +15,9 @@ SIM_USER="admin"
 SIM_PASSWORD=kovr
 SIM_PID=
 SIM_PORT=
+# Upper bound of a simulator's life in seconds: one that outlives a killed
+# test run stops by itself.
+SIM_LIFETIME=${SIM_LIFETIME:-900}
 
 # Number of UDP sockets bound to a local port, any address (IPv4 and IPv6).
 sim_port_sockets() {
@@ -84,7 +88,8 @@ sim_start() {
         T_PORT=$SIM_PORT
         sim_fill "$SIMLIB_HOME/lan.conf.in" > "$SIM_DIR/lan.conf"
         sim_fill "$SIMLIB_HOME/bmc.cmds.in" > "$SIM_DIR/bmc.cmds"
-        ipmi_sim -n -c "$SIM_DIR/lan.conf" -f "$SIM_DIR/bmc.cmds" \
+        timeout --kill-after=5 "$SIM_LIFETIME" \
+            ipmi_sim -n -c "$SIM_DIR/lan.conf" -f "$SIM_DIR/bmc.cmds" \
             -s "$SIM_DIR/state" > "$SIM_OUT" 2>&1 < /dev/null &
         SIM_PID=$!
 
