@@ -128,6 +128,8 @@ struct RunCase {
     std::optional<std::vector<std::string>> journal;  // requests and pauses, in order
     std::vector<std::pair<std::string, int>> counts;  // journal lines and how often
     std::optional<int> sleeps;                        // seconds slept
+    std::vector<std::string> absent;                  // files that must not exist afterwards
+    std::vector<std::pair<std::string, size_t>> sizes;  // files and their sizes afterwards
 
     explicit RunCase(std::string n) : name(std::move(n)) {}
     RunCase &Args(std::vector<std::string> a) { args = std::move(a); return *this; }
@@ -149,6 +151,8 @@ struct RunCase {
     RunCase &Journal(std::vector<std::string> j) { journal = std::move(j); return *this; }
     RunCase &Count(std::string line, int n) { counts.emplace_back(std::move(line), n); return *this; }
     RunCase &Sleeps(int n) { sleeps = n; return *this; }
+    RunCase &Absent(std::string f) { absent.push_back(std::move(f)); return *this; }
+    RunCase &Size(std::string f, size_t n) { sizes.emplace_back(std::move(f), n); return *this; }
 
     // The common ends of a run.
     RunCase &Passes(std::string rec) { return Exit(0).Shows(Banner::kPass).Record(std::move(rec)); }
@@ -209,6 +213,10 @@ inline void RunAndCheck(const RunCase &c, Station &s)
     if (c.sleeps) {
         EXPECT_EQ(s.sleeps(), *c.sleeps);
     }
+    for (const auto &f : c.absent)
+        EXPECT_FALSE(s.exists(f)) << f;
+    for (const auto &f : c.sizes)
+        EXPECT_EQ(s.read(f.first).size(), f.second) << f.first;
 }
 
 inline void RunAndCheck(const RunCase &c)
