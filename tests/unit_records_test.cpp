@@ -1,0 +1,166 @@
+// The result record "TALVEK.txt" and the failure log "MAC_LOG.txt".
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "output/records.h"
+#include "unit_support.h"
+
+namespace {
+
+const uint8_t kMacA[6] = {0x02, 0xAB, 0x3C, 0x56, 0x01, 0xA1};
+const uint8_t kMacB[6] = {0x02, 0xAB, 0x3C, 0x56, 0x01, 0xA2};
+const uint8_t kLow[6] = {0x0A, 0x0B, 0x00, 0x01, 0x02, 0x0F};
+
+TEST(PassRecord, FormattedByteForByte)
+{
+    struct {
+        int mac_param;
+        const uint8_t *mac0;
+        const uint8_t *mac1;
+        size_t out_size;
+        const char *text;  // "": nothing to write
+    } rows[] = {
+        {0, kMacA, kMacB, 64, "P\neth0:02AB3C5601A1\n"},
+        {1, kMacA, kMacB, 64, "P\neth1:02AB3C5601A2\n"},
+        {2, kMacA, kMacB, 64, "P\neth0:02AB3C5601A1\neth1:02AB3C5601A2\n"},
+        {2, kLow, kMacA, 64, "P\neth0:0A0B0001020F\neth1:02AB3C5601A1\n"},
+        {0, kLow, kMacA, 21, "P\neth0:0A0B0001020F\n"},
+        {0, kLow, kMacA, 20, ""},  // no room for the terminator
+        {255, kMacA, kMacB, 64, ""},
+        {3, kMacA, kMacB, 64, ""},
+        {-1, kMacA, kMacB, 64, ""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.mac_param << " size " << row.out_size);
+        char out[64];
+        size_t n = FormatPassRecord(row.mac_param, row.mac0, row.mac1, out, row.out_size);
+        ASSERT_EQ(n, strlen(row.text));
+        if (n > 0) {
+            EXPECT_EQ(std::string(out, n), row.text);
+        }
+    }
+}
+
+class Records : public TempDirTest {
+protected:
+    // AddLog with the given selection and verdict; the printed text goes to out_.
+    int Add(int mac_param, int pass)
+    {
+        TALVEK_DATA data{};
+        memcpy(data.Mac[0], kMacA, 6);
+        memcpy(data.Mac[1], kMacB, 6);
+        data.FastSetGetMacOemCmd.MacParam = mac_param;
+        StdoutCapture cap;
+        int rc = AddLog(&data, pass);
+        out_ = cap.Take();
+        return rc;
+    }
+
+    std::string out_;
+};
+
+TEST_F(Records, EachWriteReplacesTheWholeRecordAndLeavesNoTemporaryFile)
+{
+    const char kOld[] = "P\neth0:02AB3C5601A1\neth1:02AB3C5601A2\nsome tail from an older tool\n";
+    struct {
+        int mac_param;
+        int pass;
+        const char *content;  // after the call
+    } rows[] = {
+        {0, 1, "P\neth0:02AB3C5601A1\n"},
+        {1, 1, "P\neth1:02AB3C5601A2\n"},
+        {2, 1, "P\neth0:02AB3C5601A1\neth1:02AB3C5601A2\n"},
+        {2, 0, "N\n"},
+        {255, 0, "N\n"},
+        // No port selected: nothing to record, the file stays as it was.
+        {255, 1, kOld},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.mac_param << "/" << row.pass);
+        WriteFile("TALVEK.txt", kOld);
+        EXPECT_EQ(Add(row.mac_param, row.pass), 0);
+        EXPECT_EQ(out_, "");
+        EXPECT_EQ(ReadFile("TALVEK.txt"), row.content);
+        EXPECT_EQ(Listing(), std::vector<std::string>{"TALVEK.txt"});
+    }
+    // A record created afresh gets the mode any created file gets.
+    remove("TALVEK.txt");
+    ASSERT_EQ(Add(0, 0), 0);
+    struct stat st;
+    ASSERT_EQ(stat("TALVEK.txt", &st), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+}
+
+// The "cannot write" message is printed once per process; this is the only
+// test that makes the record fail, so it sees the message.
+TEST_F(Records, RecordThatCannotBeWrittenFailsAndReportsOnce)
+{
+    ASSERT_EQ(mkdir("TALVEK.txt", 0755), 0);
+    EXPECT_EQ(WriteResultRecord("N\n", 2), 1);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"TALVEK.txt"});
+
+    std::string printed;
+    EXPECT_EQ(Add(2, 1), 1);
+    printed += out_;
+    EXPECT_EQ(Add(2, 0), 1);
+    printed += out_;
+    EXPECT_EQ(printed, "Error! System can not open file TALVEK.txt.\n");
+    // Nothing was left behind beside the directory.
+    EXPECT_EQ(Listing(), std::vector<std::string>{"TALVEK.txt"});
+    struct stat st;
+    ASSERT_EQ(stat("TALVEK.txt", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+// True when entry is ctime's text for some second in [from, to], then "\n".
+bool IsLogEntry(const std::string &entry, time_t from, time_t to)
+{
+    for (time_t t = from; t <= to; t++) {
+        if (entry == std::string(ctime(&t)) + "\n")
+            return true;
+    }
+    return false;
+}
+
+TEST_F(Records, FailureLogEntriesAreTimeStampsAndAccumulate)
+{
+    WriteFile("MAC_LOG.txt", "older entry\n");
+    time_t from = time(nullptr);
+    for (int i = 0; i < 2; i++) {
+        StdoutCapture cap;
+        AppendDateTimeToLogFile("TALVEK got failed!");
+        EXPECT_EQ(cap.Take(), "");
+    }
+    time_t to = time(nullptr);
+    std::string log = ReadFile("MAC_LOG.txt");
+    const std::string older = "older entry\n";
+    ASSERT_EQ(log.size(), older.size() + 2 * 26);
+    EXPECT_EQ(log.substr(0, older.size()), older);
+    for (int i = 0; i < 2; i++) {
+        std::string entry = log.substr(older.size() + 26 * i, 26);
+        EXPECT_TRUE(IsLogEntry(entry, from, to)) << '"' << entry << '"';
+        EXPECT_EQ(entry.substr(24), "\n\n");
+    }
+    // Created when missing.
+    remove("MAC_LOG.txt");
+    AppendDateTimeToLogFile("TALVEK got failed!");
+    EXPECT_EQ(ReadFile("MAC_LOG.txt").size(), 26u);
+}
+
+TEST_F(Records, FailureLogThatCannotBeOpenedIsReported)
+{
+    ASSERT_EQ(mkdir("MAC_LOG.txt", 0755), 0);
+    StdoutCapture cap;
+    AppendDateTimeToLogFile("TALVEK got failed!");
+    EXPECT_EQ(cap.Take(), "Error! System can not open file MAC_LOG.txt.\n");
+}
+
+}  // namespace
