@@ -30,7 +30,9 @@ int WriteResultRecord(const char *text, size_t len)
 {
     // The new content goes to a temporary file beside the record, reaches
     // the disk, and only then replaces the record by rename, so that a
-    // reader (or a power cut) never meets an empty or half-written record.
+    // reader never meets an empty or half-written record, not even after
+    // the station loses power mid-write. The fsync calls are what makes
+    // that last promise hold; keep them, whatever they cost.
     char tmp[] = "TALVEK.txt.XXXXXX";
     int fd = mkstemp(tmp);
     if (fd < 0)
