@@ -1,0 +1,226 @@
+#!/bin/sh
+# Builds the Debian package from the build tree, checks its file list and
+# control fields, unpacks it into a scratch root with dpkg -x, lays out a
+# rehearsal station with the packaged talvek-station-setup and runs the
+# packaged TALVEK there against the simulated BMC, expecting a PASS.
+#
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR CPACK VERSION [SLEEP_SHIM]
+# Exit status: 0 passed, 1 failed, 77 skipped (a packaging tool is missing).
+
+set -u
+
+build=$1
+src=$2
+cpack=$3
+version=$4
+shim=${5:-}
+
+checks=0
+failures=0
+ok() { checks=$((checks + 1)); }
+bad() {
+    checks=$((checks + 1))
+    failures=$((failures + 1))
+    printf 'FAIL: %s\n' "$*"
+}
+check() { # check DESCRIPTION COMMAND...
+    what=$1
+    shift
+    if "$@"; then ok; else bad "$what"; fi
+}
+
+for tool in "$cpack" dpkg-deb dpkg dpkg-shlibdeps file; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "SKIP: $tool is not installed (Debian packages dpkg-dev and file)"
+        exit 77
+    fi
+done
+
+tmp=$(mktemp -d /tmp/talvek-package-test-XXXXXX) || exit 1
+trap 'rm -rf "$tmp"' EXIT
+trap 'exit 1' HUP INT TERM
+
+# 1. Build the package, into a directory of its own.
+if ! "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1; then
+    cat "$tmp/cpack.log"
+    echo "FAIL: cpack could not build the package"
+    exit 1
+fi
+arch=$(dpkg --print-architecture)
+deb=$tmp/out/talvek_${version}_${arch}.deb
+if [ ! -f "$deb" ]; then
+    ls -l "$tmp/out"
+    echo "FAIL: no package $deb"
+    exit 1
+fi
+echo "built $(basename "$deb") ($(wc -c <"$deb") bytes)"
+
+# 2. File list, modes and owners.
+dpkg-deb -c "$deb" >"$tmp/contents" || { echo "FAIL: dpkg-deb -c"; exit 1; }
+awk '{ print $6 }' "$tmp/contents" | sort >"$tmp/files"
+sort >"$tmp/expected" <<'EOF'
+./usr/
+./usr/bin/
+./usr/bin/TALVEK
+./usr/bin/talvek-station-setup
+./usr/lib/
+./usr/lib/talvek/
+./usr/lib/talvek/kovripmi
+./usr/lib/talvek/kovripmi-sim
+./usr/share/
+./usr/share/doc/
+./usr/share/doc/talvek/
+./usr/share/doc/talvek/README.station.md
+./usr/share/man/
+./usr/share/man/man1/
+./usr/share/man/man1/TALVEK.1.gz
+./usr/share/talvek/
+./usr/share/talvek/TALVEK.ini
+./usr/share/talvek/kovripmi.conf.example
+EOF
+if diff -u "$tmp/expected" "$tmp/files" >"$tmp/files.diff"; then
+    ok
+else
+    cat "$tmp/files.diff"
+    bad "the package's file list differs from the expected one (- expected, + packaged)"
+fi
+cat "$tmp/contents"
+# Programs 0755, every other file 0644, everything owned by root.
+awk '
+    $2 != "root/root" { print "owner " $2 " of " $6; bad = 1 }
+    $6 ~ /\/$/ { if ($1 != "drwxr-xr-x") { print "mode " $1 " of " $6; bad = 1 }; next }
+    $6 ~ /\/(bin\/[^\/]+|kovripmi|kovripmi-sim)$/ {
+        if ($1 != "-rwxr-xr-x") { print "mode " $1 " of " $6; bad = 1 }; next }
+    $1 != "-rw-r--r--" { print "mode " $1 " of " $6; bad = 1 }
+    END { exit bad }' "$tmp/contents"
+check "file modes and owners" [ $? -eq 0 ]
+
+# 3. Unpack into a scratch root; the packaged TALVEK runs (usage text).
+root=$tmp/root
+dpkg -x "$deb" "$root" || { echo "FAIL: dpkg -x"; exit 1; }
+mkdir "$tmp/bare"
+(cd "$tmp/bare" && "$root/usr/bin/TALVEK" >"$tmp/usage.out" 2>&1)
+status=$?
+check "the packaged TALVEK without arguments exits with 1 (got $status)" [ $status -eq 1 ]
+check "the packaged TALVEK prints its version banner" \
+    [ "$(head -n 1 "$tmp/usage.out")" = "TALVEK V$version" ]
+check "the packaged TALVEK prints the usage text" grep -q '^Usage:   TALVEK ' "$tmp/usage.out"
+
+# 4. Control fields: every shared library the packaged programs need is
+# covered by Depends (worked out by dpkg-shlibdeps); ipmitool is only
+# recommended.
+field() { dpkg-deb -f "$deb" "$1"; }
+depends=$(field Depends)
+recommends=$(field Recommends)
+printf 'Depends: %s\nRecommends: %s\n' "$depends" "$recommends"
+check "Package is talvek" [ "$(field Package)" = talvek ]
+check "Version is $version" [ "$(field Version)" = "$version" ]
+check "Architecture is $arch" [ "$(field Architecture)" = "$arch" ]
+needed=
+for prog in "$root/usr/bin/TALVEK" "$root/usr/lib/talvek/kovripmi-sim"; do
+    for lib in $(ldd "$prog" | awk '$3 ~ /^\// { print $3 }'); do
+        owner=$(dpkg -S "$lib" 2>/dev/null || dpkg -S "$(readlink -f "$lib")" 2>/dev/null)
+        owner=${owner%%:*}
+        if [ -z "$owner" ]; then
+            bad "no Debian package owns $lib, needed by $prog"
+            continue
+        fi
+        case " $needed " in *" $owner "*) ;; *) needed="$needed $owner" ;; esac
+    done
+done
+case " $needed " in
+    *" libc6 "*) ok ;;
+    *) bad "the packaged programs do not seem to need libc6 (found:$needed)" ;;
+esac
+for pkg in $needed; do
+    case ", $depends," in
+        *", $pkg "* | *", $pkg,"*) ok ;;
+        *) bad "Depends lacks $pkg: $depends" ;;
+    esac
+done
+case $depends in
+    *ipmitool*) bad "ipmitool must not be a hard dependency: $depends" ;;
+    *) ok ;;
+esac
+check "Recommends ipmitool" [ "$recommends" = ipmitool ]
+
+# 5. Lay out a rehearsal station with the packaged setup command.
+setup=$root/usr/bin/talvek-station-setup
+station=$tmp/station
+"$setup" --sim "$station" >"$tmp/setup.out" 2>&1
+status=$?
+cat "$tmp/setup.out"
+check "setup --sim exits with 0 (got $status)" [ $status -eq 0 ]
+check "station TALVEK links to the packaged tool" \
+    [ "$(readlink "$station/TALVEK")" = "$(readlink -f "$root/usr/bin/TALVEK")" ]
+check "station kovripmi links to the packaged simulated BMC" \
+    [ "$(readlink "$station/kovripmi")" = "$(readlink -f "$root/usr/lib/talvek/kovripmi-sim")" ]
+check "station TALVEK.ini is the packaged example" cmp -s "$station/TALVEK.ini" "$src/examples/TALVEK.ini"
+
+# 6. A full two-port PASS in the station. The sleep shim, when built, makes
+# the tool's one-second waits return at once.
+if [ -n "$shim" ] && [ -f "$shim" ]; then
+    LD_PRELOAD=$shim
+    ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
+    export LD_PRELOAD ASAN_OPTIONS
+fi
+(cd "$station" && ./TALVEK 1=02AB3C5601A1 2=02AB3C5601A2 </dev/null >"$tmp/run.out" 2>&1)
+status=$?
+unset LD_PRELOAD
+if [ $status -ne 0 ]; then
+    cat "$tmp/run.out"
+fi
+check "TALVEK in the station exits with 0 (got $status)" [ $status -eq 0 ]
+check "the run shows the PASS banner" grep -q "$(printf '\033\\[1;32m #######')" "$tmp/run.out"
+printf 'P\neth0:02AB3C5601A1\neth1:02AB3C5601A2\n' >"$tmp/record"
+check "TALVEK.txt holds the 38-byte pass record" cmp -s "$station/TALVEK.txt" "$tmp/record"
+check "the simulated BMC received the two-port Fast Set MAC" \
+    grep -qx 'raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 162' "$station/kovripmi.journal"
+
+# 7. The setup command refuses to overwrite an existing TALVEK.ini and then
+# changes nothing; --keep-ini keeps it and lays out the real transport.
+echo "; this station's own entries" >>"$station/TALVEK.ini"
+cp "$station/TALVEK.ini" "$tmp/ini.before"
+"$setup" "$station" >"$tmp/again.out" 2>&1
+status=$?
+cat "$tmp/again.out"
+check "setup over an existing TALVEK.ini exits with 1 (got $status)" [ $status -eq 1 ]
+check "setup names the existing TALVEK.ini" grep -q 'TALVEK.ini already exists' "$tmp/again.out"
+check "the refused setup left TALVEK.ini alone" cmp -s "$station/TALVEK.ini" "$tmp/ini.before"
+check "the refused setup left kovripmi alone" \
+    [ "$(readlink "$station/kovripmi")" = "$(readlink -f "$root/usr/lib/talvek/kovripmi-sim")" ]
+
+"$setup" --keep-ini "$station" >"$tmp/keep.out" 2>&1
+status=$?
+check "setup --keep-ini exits with 0 (got $status)" [ $status -eq 0 ]
+check "setup --keep-ini kept TALVEK.ini" cmp -s "$station/TALVEK.ini" "$tmp/ini.before"
+check "station kovripmi now links to the packaged transport" \
+    [ "$(readlink "$station/kovripmi")" = "$(readlink -f "$root/usr/lib/talvek/kovripmi")" ]
+check "the transport's example config is laid out" \
+    cmp -s "$station/kovripmi.conf.example" "$root/usr/share/talvek/kovripmi.conf.example"
+check "no kovripmi.conf is made (in-band stays the default)" [ ! -e "$station/kovripmi.conf" ]
+
+# A station's own IPMI tool (a regular file) is never replaced.
+mkdir "$tmp/own"
+printf '#!/bin/sh\nexit 0\n' >"$tmp/own/kovripmi"
+"$setup" "$tmp/own" >"$tmp/own.out" 2>&1
+status=$?
+check "setup beside a station's own kovripmi exits with 1 (got $status)" [ $status -eq 1 ]
+check "the station's own kovripmi is kept" [ ! -L "$tmp/own/kovripmi" ]
+check "nothing else was laid out there" [ ! -e "$tmp/own/TALVEK.ini" ]
+
+# 8. The packaged manual page renders without warnings.
+if command -v man >/dev/null 2>&1 && command -v groff >/dev/null 2>&1; then
+    MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/TALVEK.1.gz" \
+        >"$tmp/man.out" 2>"$tmp/man.err"
+    status=$?
+    cat "$tmp/man.err"
+    check "man -l renders TALVEK(1) (status $status)" [ $status -eq 0 ]
+    check "man -l renders TALVEK(1) without warnings" [ ! -s "$tmp/man.err" ]
+    check "the rendered page has its NAME section" grep -q '^NAME' "$tmp/man.out"
+else
+    echo "note: man or groff missing; the manual page was not rendered"
+fi
+
+echo "package_test: $((checks - failures)) passed, $failures failed"
+[ $failures -eq 0 ]
