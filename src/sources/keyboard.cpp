@@ -49,8 +49,13 @@ static void EnterKeyMode()
     memset(&sa, 0, sizeof(sa));
     sa.sa_handler = OnTerminatingSignal;
     sigemptyset(&sa.sa_mask);
-    for (size_t i = 0; i < sizeof(kRestoreSignals) / sizeof(kRestoreSignals[0]); i++)
-        sigaction(kRestoreSignals[i], &sa, &g_old_actions[i]);
+    for (size_t i = 0; i < sizeof(kRestoreSignals) / sizeof(kRestoreSignals[0]); i++) {
+        // A signal the station ignores (a run started under nohup) stays
+        // ignored: it must not end the run because an entry is waiting.
+        sigaction(kRestoreSignals[i], nullptr, &g_old_actions[i]);
+        if (g_old_actions[i].sa_handler != SIG_IGN)
+            sigaction(kRestoreSignals[i], &sa, nullptr);
+    }
 
     if (g_termios_saved) {
         struct termios raw = g_saved_termios;
