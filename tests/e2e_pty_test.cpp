@@ -299,3 +299,27 @@ TEST(Pty, IgnoredHangupStaysIgnored)
     ExpectSameTerminal(before, flags_before, run.slave);
     Close(&run);
 }
+
+// A scanner that sends two codes, each with its line end, in one burst: the
+// first entry takes twelve digits, the line end stays waiting and the second
+// entry drops it; nothing is echoed by the terminal itself.
+TEST(Pty, BackToBackCodesForTwoPositions)
+{
+    Station s;
+    PtyRun run;
+    Start(s, {"1", "2"}, &run);
+    struct termios before;
+    ASSERT_EQ(tcgetattr(run.slave, &before), 0);
+    int flags_before = fcntl(run.slave, F_GETFL);
+    ASSERT_TRUE(WaitForOutput(&run, kPrompt1)) << run.out;
+    ASSERT_TRUE(WaitForKeyMode(&run)) << run.out;
+    Type(run, "02AB3C5601A1\r\n02ab3c5601a2\r\n");
+    Finish(&run);
+    EXPECT_EQ(run.status, 0) << run.out;
+    std::string want = std::string("02-AB-3C-56-01-A1\r\n") +
+                       "Please scan the 2nd bar code... (ESC to exit) 02-ab-3c-56-01-a2\r\n";
+    EXPECT_EQ(AfterPrompt(run.out, want.size()), want);
+    EXPECT_EQ(s.read("TALVEK.txt"), "P\neth0:02AB3C5601A1\neth1:02AB3C5601A2\n");
+    ExpectSameTerminal(before, flags_before, run.slave);
+    Close(&run);
+}
