@@ -25,7 +25,7 @@ struct Entry {
     uint8_t value[6];
 };
 
-int Nibble(char c)
+FUZZ_ORACLE int Nibble(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -36,7 +36,7 @@ int Nibble(char c)
     return -1;
 }
 
-bool KeyBytes(const std::string &line, const std::string &key, uint8_t out[6])
+FUZZ_ORACLE bool KeyBytes(const std::string &line, const std::string &key, uint8_t out[6])
 {
     size_t at = line.find(key);
     if (at == std::string::npos)
@@ -53,7 +53,7 @@ bool KeyBytes(const std::string &line, const std::string &key, uint8_t out[6])
     return true;
 }
 
-std::vector<Entry> ExpectedEntries(const uint8_t *data, size_t size)
+FUZZ_ORACLE std::vector<Entry> ExpectedEntries(const uint8_t *data, size_t size)
 {
     std::vector<std::string> lines(1);
     for (size_t i = 0; i < size; i++) {
@@ -77,6 +77,16 @@ std::vector<Entry> ExpectedEntries(const uint8_t *data, size_t size)
 
 TALVEK_DATA g_data;
 
+FUZZ_ORACLE void Check(const uint8_t *data, size_t size, const TALVEK_DATA &d)
+{
+    std::vector<Entry> expected = ExpectedEntries(data, size);
+    FUZZ_CHECK(static_cast<size_t>(d.AvailabelMacCount) == expected.size());
+    for (size_t e = 0; e < expected.size(); e++) {
+        FUZZ_CHECK(memcmp(d.AvailabelMac[e].Mask, expected[e].mask, 6) == 0);
+        FUZZ_CHECK(memcmp(d.AvailabelMac[e].Value, expected[e].value, 6) == 0);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -93,12 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(GetSetingFromIni(&g_data) == 0);
     FUZZ_CHECK(g_data.AvailabelMacCount >= 0 && g_data.AvailabelMacCount <= kMaxAvailabelMac);
 
-    std::vector<Entry> expected = ExpectedEntries(data, size);
-    FUZZ_CHECK(static_cast<size_t>(g_data.AvailabelMacCount) == expected.size());
-    for (size_t e = 0; e < expected.size(); e++) {
-        FUZZ_CHECK(memcmp(g_data.AvailabelMac[e].Mask, expected[e].mask, 6) == 0);
-        FUZZ_CHECK(memcmp(g_data.AvailabelMac[e].Value, expected[e].value, 6) == 0);
-    }
+    Check(data, size, g_data);
     fflush(stdout);
     return 0;
 }

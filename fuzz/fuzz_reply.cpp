@@ -16,7 +16,7 @@
 #include "fuzz_support.h"
 #include "transport/execmd.h"
 
-static int HexValue(unsigned char c)
+FUZZ_ORACLE static int HexValue(unsigned char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -28,7 +28,7 @@ static int HexValue(unsigned char c)
 }
 
 // The token rule written out independently of the runner.
-static std::vector<int> ExpectedValues(const char *line)
+FUZZ_ORACLE static std::vector<int> ExpectedValues(const char *line)
 {
     std::vector<int> values;
     size_t n = strlen(line);
@@ -46,6 +46,18 @@ static std::vector<int> ExpectedValues(const char *line)
     return values;
 }
 
+FUZZ_ORACLE static void Check(const char *line, size_t stored, int untouched)
+{
+    std::vector<int> expected = ExpectedValues(line);
+    FUZZ_CHECK(stored == expected.size());
+    for (size_t k = 0; k < stored; k++) {
+        FUZZ_CHECK(ResponseData[k] >= 0 && ResponseData[k] <= 255);
+        FUZZ_CHECK(ResponseData[k] == expected[k]);
+    }
+    for (size_t k = stored; k < kResponseSize; k++)
+        FUZZ_CHECK(ResponseData[k] == untouched);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // An exact-size heap copy, so that ASan sees any read behind the NUL.
@@ -60,14 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t stored = ParseReplyLine(line);
     FUZZ_CHECK(stored <= kResponseSize);
 
-    std::vector<int> expected = ExpectedValues(line);
-    FUZZ_CHECK(stored == expected.size());
-    for (size_t k = 0; k < stored; k++) {
-        FUZZ_CHECK(ResponseData[k] >= 0 && ResponseData[k] <= 255);
-        FUZZ_CHECK(ResponseData[k] == expected[k]);
-    }
-    for (size_t k = stored; k < kResponseSize; k++)
-        FUZZ_CHECK(ResponseData[k] == kUntouched);
+    Check(line, stored, kUntouched);
 
     delete[] line;
     return 0;
