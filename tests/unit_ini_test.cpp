@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -183,6 +184,52 @@ TEST_F(Ini, TableHoldsTheFirst1024EntriesAndWarnsOnce)
             EXPECT_EQ(out_.substr(out_.size() - last.size()), last);
         }
     }
+}
+
+TEST_F(Ini, LargeFileLoadsTheSameAcrossReadBlocks)
+{
+    // About 150 kB: lines of many lengths, some ended by NUL, some longer
+    // than 255 characters with a pair in their surplus, so that lines, long
+    // lines and terminators fall on every kind of boundary of the reader.
+    std::string content;
+    std::vector<std::string> values;
+    for (int i = 0; values.size() < 1024; i++) {
+        char pair[64];
+        snprintf(pair, sizeof(pair), "AVL_MASK=FFFFFFFFFFFF AVL_VALUE=02AB3C%06X", i);
+        std::string line = std::string(static_cast<size_t>(i % 200), ' ') + pair;
+        if (line.size() <= 255)
+            values.push_back(std::string("02AB3C") + (pair + 38));
+        if (i % 7 == 0)
+            line += std::string(300, '-') + "AVL_MASK=000000000000 AVL_VALUE=000000000000";
+        content += line;
+        content += (i % 3 == 0) ? '\0' : '\n';
+    }
+    ASSERT_GT(content.size(), 2u * 65536u);
+    WriteFile("TALVEK.ini", content);
+    ASSERT_EQ(Load(), 0);
+    ASSERT_EQ(data_->AvailabelMacCount, 1024);
+    for (size_t i = 0; i < values.size(); i++)
+        ASSERT_EQ(Hex(data_->AvailabelMac[i].Value), values[i]) << i;
+    EXPECT_EQ(out_.find("Warning!"), std::string::npos);
+}
+
+TEST_F(Ini, GetOneLineEndsLinesAtNewlineNulOrEnd)
+{
+    WriteFile("lines", std::string("ab\r\n\ncd\0", 8) + std::string(300, 'x') + "\nlast");
+    FILE *fp = fopen("lines", "r");
+    ASSERT_NE(fp, nullptr);
+    struct {
+        int result;
+        std::string line;
+    } want[] = {{1, "ab\r"}, {1, ""}, {1, "cd"}, {1, std::string(255, 'x')}, {0, "last"}, {0, ""}};
+    for (const auto &w : want) {
+        char buf[kIniLineSize + 16];
+        memset(buf, '#', sizeof(buf));
+        EXPECT_EQ(GetOneLine(fp, buf), w.result);
+        EXPECT_EQ(std::string(buf), w.line);
+        EXPECT_EQ(buf[kIniLineSize], '#');  // nothing written past the buffer
+    }
+    fclose(fp);
 }
 
 // The admission check over a loaded list.
