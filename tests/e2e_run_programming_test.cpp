@@ -193,6 +193,13 @@ std::vector<RunCase> MacReadyRows()
             .Args({kArg1, kArg2}).Scenario("getmac0 2 bytes 02 ab 3c 00 00 09\n")
             .FailsQuietly().Out(ToMacReady(wrote_both, "2-ab-3c-0-0-9\n2-ab-3c-56-1-a1\n"))
             .Journal(both),
+        RunCase("failed read whose stale bytes look right still fails")
+            .Args({kArg1, "2=" + kMac1}).Scenario("getmac1 2 fail\n")
+            .FailsQuietly()
+            .Out(ToMacReady("eth0 not equal\neth1 not equal\n" + kSetBothText))
+            .Journal(Cat({{kGetId, kGet0Fixed, kSleep, kGet1Fixed,
+                           "raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 161"},
+                          kSettleQuick, MacReadyJournal(true, true)})),
         RunCase("settling within the countdown passes")
             .Args({kArg1}).Scenario("mac eth0 02AB3C000001\nsettle-reads eth0 0\n")
             .Passes(kPass1),
@@ -233,6 +240,10 @@ std::vector<RunCase> ReadbackRows()
             .Passes(kPass2).Out(Through(kSetEth1) + retries + kLine2 + kPassBanner)
             .Journal(Cat({kWrite1, kSettleQuick, MacReadyJournal(false, true),
                           {kGet0Fixed, kSleep, kGet0Fixed, kSleep, kGet0Fixed, kSleep, kGet1}})),
+        RunCase("probe ends on a non-zero second byte")
+            .Args({kArg1}).Scenario("getmac0 3 bytes 00 01 00 00 00 00\n")
+            .Passes(kPass1).Out(Through(kSetEth0) + kLine1 + kPassBanner)
+            .Journal(Cat({settled0, {kGet0Fixed, kGet0}})),
         RunCase("probe request failing")
             .Args({kArg1}).Scenario("getmac0 3 fail\n")
             .FailsQuietly().Out(Through(kSetEth0) + kBadPort0)
