@@ -213,25 +213,6 @@ TEST_F(Ini, LargeFileLoadsTheSameAcrossReadBlocks)
     EXPECT_EQ(out_.find("Warning!"), std::string::npos);
 }
 
-TEST_F(Ini, GetOneLineEndsLinesAtNewlineNulOrEnd)
-{
-    WriteFile("lines", std::string("ab\r\n\ncd\0", 8) + std::string(300, 'x') + "\nlast");
-    FILE *fp = fopen("lines", "r");
-    ASSERT_NE(fp, nullptr);
-    struct {
-        int result;
-        std::string line;
-    } want[] = {{1, "ab\r"}, {1, ""}, {1, "cd"}, {1, std::string(255, 'x')}, {0, "last"}, {0, ""}};
-    for (const auto &w : want) {
-        char buf[kIniLineSize + 16];
-        memset(buf, '#', sizeof(buf));
-        EXPECT_EQ(GetOneLine(fp, buf), w.result);
-        EXPECT_EQ(std::string(buf), w.line);
-        EXPECT_EQ(buf[kIniLineSize], '#');  // nothing written past the buffer
-    }
-    fclose(fp);
-}
-
 // The admission check over a loaded list.
 struct AdmissionRow {
     const char *name;
