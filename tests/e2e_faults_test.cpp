@@ -804,3 +804,58 @@ INSTANTIATE_TEST_SUITE_P(Input, FaultMatrix, ::testing::ValuesIn(InputRows()), R
 INSTANTIATE_TEST_SUITE_P(Signals, FaultMatrix, ::testing::ValuesIn(SignalRows()), RowName);
 
 }  // namespace
+
+namespace {
+
+// The result record is replaced whole: the new content goes to a new file
+// that is renamed over the old one. A reader that opened the old record
+// keeps reading it complete (a rewrite in place would show it empty or
+// half-written), and the record keeps its permissions, as a rewrite in
+// place would; a new record gets 0666 less the umask (022 here).
+TEST(AtomicRecord, ReplacedWholeKeepingItsMode)
+{
+    struct Row {
+        const char *name;
+        mode_t old_mode;  // 0: no record before the run
+        bool pass;
+        mode_t mode_after;
+    } rows[] = {
+        {"pass over a 0640 record", 0640, true, 0640},
+        {"failure over a 0600 record", 0600, false, 0600},
+        {"failure over a 0664 record", 0664, false, 0664},
+        {"pass without a record", 0, true, 0644},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Station s;
+        s.scenario("mac eth0 000000000000\n");
+        int old_fd = -1;
+        struct stat before {};
+        if (row.old_mode != 0) {
+            s.write("TALVEK.txt", kOldRecord);
+            chmod(s.path("TALVEK.txt").c_str(), row.old_mode);
+            old_fd = open(s.path("TALVEK.txt").c_str(), O_RDONLY);
+            ASSERT_GE(old_fd, 0);
+            fstat(old_fd, &before);
+        }
+        if (!row.pass)
+            s.remove("TALVEK.ini");
+        Ended e = RunTalvek(s, Args({kArg1}));
+        ASSERT_FALSE(e.hung);
+        EXPECT_EQ(e.exit_code, row.pass ? 0 : 1) << e.out;
+        EXPECT_EQ(ReadFile(s.path("TALVEK.txt")), row.pass ? kPass1 : kFail);
+        struct stat after {};
+        ASSERT_EQ(stat(s.path("TALVEK.txt").c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, row.mode_after);
+        EXPECT_TRUE(TempRecords(s).empty());
+        if (old_fd >= 0) {
+            EXPECT_NE(after.st_ino, before.st_ino) << "rewritten in place";
+            char buf[64];
+            ssize_t n = pread(old_fd, buf, sizeof(buf), 0);
+            EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), kOldRecord);
+            close(old_fd);
+        }
+    }
+}
+
+}  // namespace

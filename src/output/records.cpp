@@ -37,11 +37,20 @@ int WriteResultRecord(const char *text, size_t len)
     int fd = mkstemp(tmp);
     if (fd < 0)
         return 1;
-    // mkstemp creates the file 0600; give it the mode fopen("w") would.
-    mode_t mask = umask(0);
-    umask(mask);
-    int failed = fchmod(fd, 0666 & ~mask) != 0;
-    failed |= WriteAll(fd, text, len);
+    // mkstemp creates the file 0600; give it the mode fopen("w") would: an
+    // existing record keeps its permissions, a new one gets 0666 less the
+    // umask. Best effort: file systems without modes may refuse the change.
+    struct stat old;
+    mode_t mode;
+    if (stat(kRecordName, &old) == 0 && S_ISREG(old.st_mode)) {
+        mode = old.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    (void)fchmod(fd, mode);
+    int failed = WriteAll(fd, text, len);
     failed |= fsync(fd) != 0;
     failed |= close(fd) != 0;
     if (!failed && rename(tmp, kRecordName) != 0)
