@@ -295,8 +295,8 @@ RunFigures CommandLineRuns(const Station &s, const std::vector<std::string> &arg
     RunFigures f;
     for (int i = -2; i < runs; i++) {  // two unmeasured runs warm the caches
         ResetStation(s);
-        int in = open("/dev/null", O_RDONLY);
-        int out = open(s.path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        int out = open(s.path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (in < 0 || out < 0)
             Die("cannot open the run's standard input or output");
         int64_t t0 = NowNs();
@@ -373,14 +373,12 @@ void Memory(const RunFigures &two_ports)
 double DirectCallMs(const Station &s)
 {
     int p[2];
-    if (pipe(p) != 0)
+    if (pipe2(p, O_CLOEXEC) != 0)
         Die("pipe: %s", strerror(errno));
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addchdir_np(&fa, s.dir.c_str());
     posix_spawn_file_actions_adddup2(&fa, p[1], 1);
-    posix_spawn_file_actions_addclose(&fa, p[0]);
-    posix_spawn_file_actions_addclose(&fa, p[1]);
     char sh[] = "sh", dash_c[] = "-c", line[] = "./kovripmi raw 0x06 0x01";
     char *argv[] = {sh, dash_c, line, nullptr};
 
@@ -517,14 +515,14 @@ KeyboardRun TypedRun(const Station &s, bool on_tty, int wait_ms)
         keys = screen = posix_openpt(O_RDWR | O_NOCTTY);
         if (keys < 0 || grantpt(keys) != 0 || unlockpt(keys) != 0)
             Die("cannot open a pseudo-terminal: %s", strerror(errno));
+        fcntl(keys, F_SETFD, FD_CLOEXEC);
         tty = ptsname(keys);
         io.tty = tty.c_str();
     } else {
         int in[2], out[2];
-        if (pipe(in) != 0 || pipe(out) != 0)
+        // Every end is closed on exec; the child's ends reach it as 0 and 1.
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
             Die("pipe: %s", strerror(errno));
-        fcntl(in[1], F_SETFD, FD_CLOEXEC);
-        fcntl(out[0], F_SETFD, FD_CLOEXEC);
         keys = in[1];
         screen = out[0];
         child_in = io.in = in[0];
