@@ -4,13 +4,9 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "mac.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
-
-static bool SameMac(const uint8_t a[6], const uint8_t b[6])
-{
-    return memcmp(a, b, 6) == 0;
-}
 
 static int ProgramOnePort(TALVEK_DATA *data, int p)
 {

@@ -4,19 +4,11 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "mac.h"
 #include "output/console.h"
 #include "output/records.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
-
-static bool AllBytesAre(const uint8_t mac[6], uint8_t value)
-{
-    for (int k = 0; k < 6; k++) {
-        if (mac[k] != value)
-            return false;
-    }
-    return true;
-}
 
 static void PrintRequestError(int position)
 {
@@ -56,7 +48,7 @@ static int TestPort(const TALVEK_DATA *data, int p, const uint8_t readback[6])
         puts("The MAC value is invaild, all are zero.");
         return 1;
     }
-    if (memcmp(r, data->Mac[p], 6) != 0) {
+    if (!SameMac(r, data->Mac[p])) {
         const uint8_t *m = data->Mac[p];
         printf("The MAC value is difference(%d), old is %02X-%02X-%02X-%02X-%02X-%02X.\n", p,
                m[0], m[1], m[2], m[3], m[4], m[5]);
@@ -73,7 +65,7 @@ static int SameMacTest(const uint8_t rows[2][6], int count)
         for (int j = i + 1; j < count; j++) {
             if (AllBytesAre(rows[i], 0) || AllBytesAre(rows[j], 0))
                 continue;
-            if (memcmp(rows[i], rows[j], 6) == 0) {
+            if (SameMac(rows[i], rows[j])) {
                 puts("The MAC value are the same.");
                 return 1;
             }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "mac.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -30,15 +31,6 @@ static void CountDownUntilBmcReady(int Index, int Count)
     putchar('\n');
 }
 
-static bool AllBytesAre(const uint8_t mac[6], uint8_t value)
-{
-    for (int k = 0; k < 6; k++) {
-        if (mac[k] != value)
-            return false;
-    }
-    return true;
-}
-
 // 0 when the port reads back its requested MAC.
 static int CheckPortReady(const TALVEK_DATA *data, int p)
 {
@@ -49,7 +41,7 @@ static int CheckPortReady(const TALVEK_DATA *data, int p)
     int status = FastGetMac(p, readback) != 0 ? 1 : 0;
     if (AllBytesAre(readback, 0x00) || AllBytesAre(readback, 0xFF))
         return 1;
-    if (memcmp(readback, data->Mac[p], 6) == 0)
+    if (SameMac(readback, data->Mac[p]))
         return status;
     const uint8_t *want = data->Mac[p];
     printf("%x-%x-%x-%x-%x-%x\n", readback[0], readback[1], readback[2], readback[3],

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "mac.h"
 #include "sources/dat_file.h"
 
 int CharMacIndexIsVaild(char Ch, int32_t *Index)
@@ -10,11 +11,6 @@ int CharMacIndexIsVaild(char Ch, int32_t *Index)
         return 1;
     *Index = Ch - '1';
     return 0;
-}
-
-static bool IsHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 int StrMacIsValid(const char *StrMac)

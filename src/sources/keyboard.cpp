@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "mac.h"
 #include "run/parameters.h"
 
 // What the entry changed on standard input, so that every way out (normal
@@ -103,11 +104,6 @@ static int WaitKey()
     }
 }
 
-static bool IsHexKey(int key)
-{
-    return (key >= '0' && key <= '9') || (key >= 'a' && key <= 'f') || (key >= 'A' && key <= 'F');
-}
-
 int WaitOneMacKeyIn(char *KeyInBuffer)
 {
     int LocationOfKey = 0;
@@ -118,7 +114,7 @@ int WaitOneMacKeyIn(char *KeyInBuffer)
             return 1;
         }
         KeyInBuffer[LocationOfKey] = static_cast<char>(Key);
-        if (IsHexKey(Key)) {
+        if (IsHexDigit(Key)) {
             putchar(Key);
             if (LocationOfKey % 2 == 1 && LocationOfKey < 10)
                 putchar('-');
