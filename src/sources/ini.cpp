@@ -37,6 +37,10 @@ struct IniReader {
     char block[65536];
 };
 
+// One load at a time: the read block lives in static storage, so the line
+// buffer stays the loader's only allocation.
+static IniReader g_reader;
+
 // Same contract as GetOneLine: 1 when a terminator ("\n" or NUL) was read,
 // 0 when the end of the file came first; at most 255 characters are kept.
 static int ReadIniLine(IniReader *r, char *Buffer)
@@ -166,14 +170,12 @@ int GetSetingFromIni(TALVEK_DATA *data)
         return 1;
     }
     char *line = static_cast<char *>(malloc(kIniLineSize));
-    IniReader *reader = static_cast<IniReader *>(malloc(sizeof(IniReader)));
-    if (line == nullptr || reader == nullptr) {
-        free(line);
-        free(reader);
+    if (line == nullptr) {
         fclose(fp);
         printf("\nError! Can not open INI file - %s.\n", kIniName);
         return 1;
     }
+    IniReader *reader = &g_reader;
     reader->fp = fp;
     reader->pos = 0;
     reader->end = 0;
@@ -189,7 +191,6 @@ int GetSetingFromIni(TALVEK_DATA *data)
             break;
     }
     free(line);
-    free(reader);
     // A file that cannot be read (a directory, an I/O error) is no allow-list.
     int unreadable = ferror(fp);
     fclose(fp);
