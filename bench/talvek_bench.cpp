@@ -213,7 +213,7 @@ pid_t SpawnTalvek(const Station &s, const std::vector<std::string> &args, const 
             env_store.push_back(*e);
     }
     env_store.push_back(std::string("LD_PRELOAD=") + SLEEP_LIB);
-    env_store.push_back("BENCH_SLEEP_LOG=" + s.path("sleeps"));
+    env_store.push_back("TALVEK_TEST_JOURNAL=" + s.path("sleeps"));
     if (stamps)
         env_store.push_back("BENCH_STAMPS=" + s.path("stamps"));
     std::vector<char *> envp;
