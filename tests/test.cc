@@ -70,43 +70,9 @@ const char kUsage[] =
     "         TALVEK 1 2 reboot------ Program 1st and 2nd MAC and reboot BMC.\r\n"
     "         TALVEK U=0x00001(0x00001~0xfffff)\r\n"
     "                  --- Program 2nd MAC with 1st MAC + offset.\r\n";
-const std::string kAllowAllIni = "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
-const std::string kIniLine = "INI(0) - AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
-const std::string kRevisionLine = "BMC Revision = 1.25.3\r\n";
-const std::string kHead = std::string(kVersionLine) + kRevisionLine + kIniLine;
-const std::string kPrompt1 = "Please scan the 1st bar code... (ESC to exit) ";
-const std::string kPrompt2 = "Please scan the 2nd bar code... (ESC to exit) ";
-const std::string kReadbackTitle = "-- Fast Get MAC OEM CMD support. No need to disable bond. --\n";
-const std::string kMacReady = "wait MAC ready...(0)   \r";
-const std::string kLine1 = "The 1st MAC = 02-AB-3C-56-01-A1\n";
-const std::string kLine2 = "The 2nd MAC = 02-AB-3C-56-01-A2\n";
-const std::string kRecordError = "Error! System can not open file TALVEK.txt.\n";
-const std::string kLogError = "Error! System can not open file MAC_LOG.txt.\n";
-const std::string kNoIni = "\nError! Can not open INI file - TALVEK.ini.\n";
 
-const std::string kMac1 = "02AB3C5601A1";
-const std::string kMac2 = "02AB3C5601A2";
-const std::string kArg1 = "1=" + kMac1;
-const std::string kArg2 = "2=" + kMac2;
 
-const std::string kStaleRecord = "P\neth0:02AB3C999999\neth1:02AB3C99999A\n";
-const std::string kPass1 = "P\neth0:" + kMac1 + "\n";
-const std::string kPass2 = "P\neth1:" + kMac2 + "\n";
-const std::string kPassBoth = "P\neth0:" + kMac1 + "\neth1:" + kMac2 + "\n";
-const std::string kFailRecord = "N\n";
 
-const std::string kGetId = "raw 0x06 0x01";
-const std::string kReset = "raw 0x06 0x02";
-const std::string kGet0Fixed = "raw 0x3a 0xa1 0x00";
-const std::string kGet1Fixed = "raw 0x3a 0xa1 0x01";
-const std::string kGet0 = "raw 0x3a 0xa1 0";
-const std::string kGet1 = "raw 0x3a 0xa1 1";
-const std::string kSleep = "sleep 1";
-const std::string kSet0 = "raw 0x3a 0xa0 0 2 171 60 86 1 161";
-const std::string kSet1 = "raw 0x3a 0xa0 1 2 171 60 86 1 162";
-const std::string kSet0Fixed = "raw 0x3a 0xa0 0x00 2 171 60 86 1 161";
-const std::string kSet1Fixed = "raw 0x3a 0xa0 0x01 2 171 60 86 1 162";
-const std::string kSetBoth = "raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 162";
 
 std::vector<std::string> Cat(std::initializer_list<std::vector<std::string>> parts)
 {
@@ -137,7 +103,6 @@ std::vector<std::string> CountdownJournal(int start, int steps)
     return j;
 }
 
-const std::vector<std::string> kSettleQuick = {kSleep, kGetId, kGetId};
 
 std::vector<std::string> MacReadyJournal(bool eth0, bool eth1)
 {

@@ -62,51 +62,63 @@
 #include <vector>
 
 // ---------------------------------------------------------------------------
-// Constants: console texts, MACs and requests, each defined once.
+// Constants: console texts, MACs and requests, each defined once (inline,
+// so that a test file's own constants may be built from them).
 
 extern const char kVersionLine[];  // "TALVEK V0.37\n"
 extern const char kPassBanner[];
 extern const char kFailBanner[];
 extern const char kUsage[];        // the usage text after the version line
-extern const std::string kAllowAllIni;  // the station's allow-list: 02-AB-3C-*
-extern const std::string kIniLine;      // its one INI(0) line
-extern const std::string kRevisionLine;  // "BMC Revision = 1.25.3\r\n" (the sim's default)
-extern const std::string kHead;          // version, revision and INI lines
-extern const std::string kPrompt1;       // "Please scan the 1st bar code... (ESC to exit) "
-extern const std::string kPrompt2;
-extern const std::string kReadbackTitle;
-extern const std::string kMacReady;      // "wait MAC ready...(0)   \r"
-extern const std::string kLine1;         // "The 1st MAC = 02-AB-3C-56-01-A1\n"
-extern const std::string kLine2;
-extern const std::string kRecordError;   // "Error! System can not open file TALVEK.txt.\n"
-extern const std::string kLogError;      // the same for MAC_LOG.txt
-extern const std::string kNoIni;         // "\nError! Can not open INI file - TALVEK.ini.\n"
+// The station's allow-list (admits 02-AB-3C-*) and its one INI line.
+inline const std::string kAllowAllIni = "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
+inline const std::string kIniLine = "INI(0) - AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
+inline const std::string kRevisionLine = "BMC Revision = 1.25.3\r\n";
+inline const std::string kHead = std::string(kVersionLine) + kRevisionLine + kIniLine;
+inline const std::string kPrompt1 = "Please scan the 1st bar code... (ESC to exit) ";
+inline const std::string kPrompt2 = "Please scan the 2nd bar code... (ESC to exit) ";
+inline const std::string kReadbackTitle = "-- Fast Get MAC OEM CMD support. No need to disable bond. --\n";
+inline const std::string kMacReady = "wait MAC ready...(0)   \r";
+inline const std::string kLine1 = "The 1st MAC = 02-AB-3C-56-01-A1\n";
+inline const std::string kLine2 = "The 2nd MAC = 02-AB-3C-56-01-A2\n";
+inline const std::string kRecordError = "Error! System can not open file TALVEK.txt.\n";
+inline const std::string kLogError = "Error! System can not open file MAC_LOG.txt.\n";
+inline const std::string kNoIni = "\nError! Can not open INI file - TALVEK.ini.\n";
 
 // MACs admitted by kAllowAllIni, and the arguments that give them.
-extern const std::string kMac1;  // "02AB3C5601A1"
-extern const std::string kMac2;  // "02AB3C5601A2"
-extern const std::string kArg1;  // "1=" + kMac1
-extern const std::string kArg2;
+inline const std::string kMac1 = "02AB3C5601A1";
+inline const std::string kMac2 = "02AB3C5601A2";
+inline const std::string kArg1 = "1=" + kMac1;
+inline const std::string kArg2 = "2=" + kMac2;
 
 // Records. Every row starts with kStaleRecord in TALVEK.txt (an earlier
 // board's pass), unless it makes TALVEK.txt otherwise.
-extern const std::string kStaleRecord;
-extern const std::string kPass1;
-extern const std::string kPass2;
-extern const std::string kPassBoth;
-extern const std::string kFailRecord;  // "N\n"
+inline const std::string kStaleRecord = "P\neth0:02AB3C999999\neth1:02AB3C99999A\n";
+inline const std::string kPass1 = "P\neth0:" + kMac1 + "\n";
+inline const std::string kPass2 = "P\neth1:" + kMac2 + "\n";
+inline const std::string kPassBoth = "P\neth0:" + kMac1 + "\neth1:" + kMac2 + "\n";
+inline const std::string kFailRecord = "N\n";
 
-// Request lines as the simulated tool journals them, and the pause.
-extern const std::string kGetId, kReset, kGet0Fixed, kGet1Fixed, kGet0, kGet1, kSleep;
-extern const std::string kSet0, kSet1;              // one-port writes of kMac1 / kMac2
-extern const std::string kSet0Fixed, kSet1Fixed;    // the same from the both-ports branch
-extern const std::string kSetBoth;                  // both ports in one request
+// Request lines as the simulated tool journals them, and the pause. Fast
+// Set MAC of kMac1 / kMac2: kSet0 / kSet1 from the one-port branch,
+// kSet0Fixed / kSet1Fixed / kSetBoth from the both-ports branch.
+inline const std::string kGetId = "raw 0x06 0x01";
+inline const std::string kReset = "raw 0x06 0x02";
+inline const std::string kGet0Fixed = "raw 0x3a 0xa1 0x00";
+inline const std::string kGet1Fixed = "raw 0x3a 0xa1 0x01";
+inline const std::string kGet0 = "raw 0x3a 0xa1 0";
+inline const std::string kGet1 = "raw 0x3a 0xa1 1";
+inline const std::string kSleep = "sleep 1";
+inline const std::string kSet0 = "raw 0x3a 0xa0 0 2 171 60 86 1 161";
+inline const std::string kSet1 = "raw 0x3a 0xa0 1 2 171 60 86 1 162";
+inline const std::string kSet0Fixed = "raw 0x3a 0xa0 0x00 2 171 60 86 1 161";
+inline const std::string kSet1Fixed = "raw 0x3a 0xa0 0x01 2 171 60 86 1 162";
+inline const std::string kSetBoth = "raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 162";
 
 // Journal pieces of the usual stages.
 std::vector<std::string> Cat(std::initializer_list<std::vector<std::string>> parts);
 std::string Countdown(int from, int to);  // countdown lines from..to, then "\n"
 std::vector<std::string> CountdownJournal(int start, int steps);
-extern const std::vector<std::string> kSettleQuick;
+inline const std::vector<std::string> kSettleQuick = {kSleep, kGetId, kGetId};
 std::vector<std::string> MacReadyJournal(bool eth0, bool eth1);
 std::vector<std::string> ReadbackJournal(bool eth0, bool eth1);
 
