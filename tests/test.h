@@ -40,7 +40,8 @@
 // - TALVEK ends by itself (a hang guard kills it and fails the row);
 // - the sanitizers (ASan build) report nothing on standard error;
 // - no Fast Set MAC request carries a MAC that the station's allow-list, as
-//   it was at the start of the run, does not admit (AdmittedBy);
+//   it was at the start of the run, does not admit (AdmittedBy; the offset
+//   update mode, "U=...", is not subject to the list);
 // - no temporary record file ("TALVEK.txt" + anything) is left beside it;
 // - "TALVEK.txt" holds a pass record ("P...") after the run only with exit
 //   status 0: a failed or killed run leaves "N\n" or the record it found;
