@@ -172,13 +172,16 @@ private:
 enum class Stdin { kPipe, kClosed, kDevNull, kTerminal };
 
 // What happens at an entry: TALVEK has printed the entry's prompt (and, on a
-// terminal, switched to key mode). keys is where typed keys go.
+// terminal, switched to key mode). keys is where typed keys go. The action
+// returns true when it is done with the entry, false to be called again at
+// the launcher's next look (after more output, a few milliseconds later).
 struct Entry {
     pid_t pid;
     int keys;
-    size_t index;  // 0 for the first entry of the run
+    size_t index;           // 0 for the first entry of the run
+    const std::string &out;  // standard output so far
 };
-using AtEntry = std::function<void(const Entry &)>;
+using AtEntry = std::function<bool(const Entry &)>;
 void TypeKeys(const Entry &e, const std::string &keys);
 
 struct Launch {
