@@ -329,7 +329,7 @@ namespace {
 // _exit: the parent may have threads.
 [[noreturn]] void ExecTalvek(const Station &s, const Launch &l, const Binaries &bin, int err)
 {
-    if (chdir(s.dir().c_str()) != 0)
+    if (chdir(s.path(l.dir).c_str()) != 0)
         _exit(126);
     dup2(err, 2);
     close(err);

@@ -31,7 +31,8 @@
 // input), .On(Stdin::kClosed / kDevNull / kTerminal), .Type({...}) (keys
 // typed at each entry, once its prompt is out), .SignalAtEntry(sig),
 // .Nonblocking(), .IgnoreHup(), .Unprivileged() (as root: an ordinary user),
-// .Env("NAME=value").
+// .Env("NAME=value"), .In(subdirectory) and .JournalAt(file) (a station
+// within the station).
 // Expectations on top of the invariants: .Exit, .Killed, .Shows(Banner),
 // .Record, .Out, .Has, .Lacks, .Journal (with the pauses), .Requests,
 // .Count, .Sleeps, .Holds, .Absent, .Size, .Then(lambda) for the rest.
@@ -192,6 +193,7 @@ struct Launch {
     bool nonblocking = false;  // kTerminal: O_NONBLOCK on the terminal before the start
     bool ignore_hup = false;   // SIGHUP ignored, as under nohup
     bool unprivileged = false;  // as root: run as an ordinary user, so that modes count
+    std::string dir;  // where TALVEK runs, relative to the station ("": the station)
     std::string journal = "kovripmi.journal";  // where the sleep shim journals, relative to the station
     std::vector<std::string> env;  // more NAME=VALUE for TALVEK
 };
@@ -264,6 +266,7 @@ struct Row {
     Row &IgnoreHup() { launch.ignore_hup = true; return *this; }
     Row &Unprivileged() { launch.unprivileged = true; return *this; }
     Row &JournalAt(std::string name) { launch.journal = std::move(name); return *this; }
+    Row &In(std::string subdir) { launch.dir = std::move(subdir); return *this; }
     Row &Env(std::string name_value) { launch.env.push_back(std::move(name_value)); return *this; }
 
     Row &Exit(int code) { exit_code = code; signal = 0; return *this; }
