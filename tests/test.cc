@@ -676,9 +676,8 @@ void Check(const Row &row)
     Check(row, s);
 }
 
-void Check(const Row &row, Station &s)
+void SetUp(const Row &row, Station &s)
 {
-    SCOPED_TRACE(row.name);
     if (!Touches(row, "TALVEK.txt"))
         s.write("TALVEK.txt", kStaleRecord);
     if (!row.scenario.empty())
@@ -693,6 +692,12 @@ void Check(const Row &row, Station &s)
         s.mkdir(d);
     if (row.setup)
         row.setup(s);
+}
+
+void Check(const Row &row, Station &s)
+{
+    SCOPED_TRACE(row.name);
+    SetUp(row, s);
     const std::string ini = IsRegular(s.path("TALVEK.ini")) ? s.read("TALVEK.ini") : "";
     const std::string record_before = s.read("TALVEK.txt");
 
