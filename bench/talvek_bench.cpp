@@ -7,10 +7,10 @@
 // 2 when a run did not end as it should.
 #include <algorithm>
 #include <cstdarg>
-#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <spawn.h>
 #include <sys/utsname.h>
 #include <time.h>
@@ -41,7 +41,7 @@ std::vector<TimedRow> TimedRows()
 }
 
 const int kRuns = 15;
-const int kWaitMs = 5000;       // how long an entry is left waiting
+const int kWaitMs = 5000;         // how long an entry is left waiting
 const double kWaitBudgetMs = 25;  // processor time TALVEK may use meanwhile
 
 std::string g_table;
@@ -50,14 +50,16 @@ int g_status = 0;
 void AddRow(const std::string &figure, const std::string &measured, double budget_ms, bool over)
 {
     std::string budget = budget_ms > 0 ? std::to_string(static_cast<int>(budget_ms)) + " ms" : "-";
-    g_table += "| " + figure + " | " + measured + " | " + budget + " | " + (budget_ms > 0 ? (over ? "OVER" : "ok") : "-") + " |\n";
+    g_table += "| " + figure + " | " + measured + " | " + budget + " | " +
+               (budget_ms > 0 ? (over ? "OVER" : "ok") : "-") + " |\n";
     if (budget_ms > 0 && over)
         g_status = std::max(g_status, 1);
 }
 
 [[noreturn]] void Die(const std::string &what, const Result &r)
 {
-    fprintf(stderr, "talvek_bench: %s (status %d):\n%s%s\n", what.c_str(), r.status(), r.out.c_str(), r.err.c_str());
+    fprintf(stderr, "talvek_bench: %s (status %d):\n%s%s\n", what.c_str(), r.status(),
+            r.out.c_str(), r.err.c_str());
     exit(2);
 }
 
@@ -109,7 +111,8 @@ void Timed(const TimedRow &timed)
     SetUp(row, s);
     std::vector<double> runs, floors, over;
     size_t requests = 0;
-    for (int i = -2; i < kRuns; i++) {  // two unmeasured runs warm the caches and count the requests
+    for (int i = -2; i < kRuns;
+         i++) {  // two unmeasured runs warm the caches and count the requests
         // The floor right before each run, so that both meet the same load.
         double floor = 0;
         for (size_t k = 0; k < requests; k++)
@@ -128,10 +131,12 @@ void Timed(const TimedRow &timed)
     }
     std::sort(over.begin(), over.end());
     double median = Median(over);
-    AddRow(Format("%s (%d runs, %zu tool starts each)", row.name.c_str(), kRuns, requests),
-           Format("over the floor: min %.1f, median %.1f, max %.1f ms (run median %.1f ms, floor median %.1f ms)",
-                  over.front(), median, over.back(), Median(runs), Median(floors)),
-           timed.budget_ms, median > timed.budget_ms);
+    AddRow(
+        Format("%s (%d runs, %zu tool starts each)", row.name.c_str(), kRuns, requests),
+        Format(
+            "over the floor: min %.1f, median %.1f, max %.1f ms (run median %.1f ms, floor median %.1f ms)",
+            over.front(), median, over.back(), Median(runs), Median(floors)),
+        timed.budget_ms, median > timed.budget_ms);
 }
 
 // Processor time the process has used so far, in milliseconds.
@@ -162,8 +167,8 @@ void Waiting(Stdin in, const char *on)
     Result r = Run(s, l);
     if (r.status() != 0 || cpu < 0)
         Die(std::string("the entry on ") + on + " did not pass", r);
-    AddRow(Format("CPU while an entry waits %d s on %s", kWaitMs / 1000, on), Format("%.1f ms", cpu), kWaitBudgetMs,
-           cpu > kWaitBudgetMs);
+    AddRow(Format("CPU while an entry waits %d s on %s", kWaitMs / 1000, on),
+           Format("%.1f ms", cpu), kWaitBudgetMs, cpu > kWaitBudgetMs);
 }
 
 // The allow-list loaded in this process: what a station's list costs.
@@ -194,7 +199,8 @@ void IniLoad()
     close(saved);
     if (chdir(cwd) != 0 || data.AvailabelMacCount != 1024)
         exit(2);
-    AddRow("INI load, 1,024 entries (median of 10, output to /dev/null)", Format("%.2f ms", Median(ms)), 0, false);
+    AddRow("INI load, 1,024 entries (median of 10, output to /dev/null)",
+           Format("%.2f ms", Median(ms)), 0, false);
 }
 
 }  // namespace
@@ -209,12 +215,13 @@ int main(int argc, char **argv)
 
     struct utsname u;
     uname(&u);
-    std::string text = "# Benchmark results\n\nWritten by `scripts/bench` (release build), " +
-                       std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores, Linux " + u.release +
-                       ". The floor is the run's tool starts (a shell and a tool that answers at once, "
-                       "per request), measured right before each run; budgets hold on TALVEK's own "
-                       "share, the median of run minus floor.\n\n| Figure | Measured | Budget | Result |\n|---|---|---|---|\n" +
-                       g_table;
+    std::string text =
+        "# Benchmark results\n\nWritten by `scripts/bench` (release build), " +
+        std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores, Linux " + u.release +
+        ". The floor is the run's tool starts (a shell and a tool that answers at once, "
+        "per request), measured right before each run; budgets hold on TALVEK's own "
+        "share, the median of run minus floor.\n\n| Figure | Measured | Budget | Result |\n|---|---|---|---|\n" +
+        g_table;
     fputs(text.c_str(), stdout);
     if (argc > 1) {
         FILE *f = fopen(argv[1], "w");

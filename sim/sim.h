@@ -16,80 +16,80 @@
 #define SIM_SCENARIO_FILE "kovripmi.scenario"
 
 enum {
-  SIM_MAX_REQUEST_BYTES = 64,   // NetFn, command and data bytes of one request
-  SIM_MAX_RULES = 32,           // rules in one scenario file
-  SIM_MAX_RULE_DATA = 8192,     // bytes of a "text" rule after unescaping
-  SIM_MAX_RULE_BYTES = 1024,    // reply bytes of a "bytes" rule
-  SIM_MAX_LINE = 16384,         // characters of one scenario or state line
-  SIM_MAX_OUT = 16384,          // standard output of one invocation
-  SIM_MAX_COUNT = 1000000000L,  // upper bound of every counter and number
+    SIM_MAX_REQUEST_BYTES = 64,   // NetFn, command and data bytes of one request
+    SIM_MAX_RULES = 32,           // rules in one scenario file
+    SIM_MAX_RULE_DATA = 8192,     // bytes of a "text" rule after unescaping
+    SIM_MAX_RULE_BYTES = 1024,    // reply bytes of a "bytes" rule
+    SIM_MAX_LINE = 16384,         // characters of one scenario or state line
+    SIM_MAX_OUT = 16384,          // standard output of one invocation
+    SIM_MAX_COUNT = 1000000000L,  // upper bound of every counter and number
 };
 
 // Request kinds, as counted for "the n-th request of a kind".
 enum {
-  KIND_GETID,    // Get Device ID, NetFn 0x06 cmd 0x01
-  KIND_RESET,    // Cold Reset, NetFn 0x06 cmd 0x02
-  KIND_GETMAC,   // Fast Get MAC of either port, NetFn 0x3a cmd 0xa1
-  KIND_GETMAC0,  // Fast Get MAC of eth0 only
-  KIND_GETMAC1,  // Fast Get MAC of eth1 only
-  KIND_SETMAC,   // Fast Set MAC, NetFn 0x3a cmd 0xa0
-  KIND_COUNT
+    KIND_GETID,    // Get Device ID, NetFn 0x06 cmd 0x01
+    KIND_RESET,    // Cold Reset, NetFn 0x06 cmd 0x02
+    KIND_GETMAC,   // Fast Get MAC of either port, NetFn 0x3a cmd 0xa1
+    KIND_GETMAC0,  // Fast Get MAC of eth0 only
+    KIND_GETMAC1,  // Fast Get MAC of eth1 only
+    KIND_SETMAC,   // Fast Set MAC, NetFn 0x3a cmd 0xa0
+    KIND_COUNT
 };
 
 extern const char *const KindNames[KIND_COUNT];
 
 // What a scenario rule does to the request it matches.
 enum {
-  ACT_FAIL,     // nothing on stdout, message on stderr, exit 1
-  ACT_EXIT,     // nothing on stdout, exit with Status
-  ACT_ERROR,    // one "Error..." line on stdout, exit Status (default 0)
-  ACT_BYTES,    // Data as reply bytes in the usual layout, exit Status
-  ACT_TEXT,     // Data verbatim on stdout, exit Status
-  ACT_NOSTORE,  // Fast Set MAC only: normal success, MACs not stored
+    ACT_FAIL,     // nothing on stdout, message on stderr, exit 1
+    ACT_EXIT,     // nothing on stdout, exit with Status
+    ACT_ERROR,    // one "Error..." line on stdout, exit Status (default 0)
+    ACT_BYTES,    // Data as reply bytes in the usual layout, exit Status
+    ACT_TEXT,     // Data verbatim on stdout, exit Status
+    ACT_NOSTORE,  // Fast Set MAC only: normal success, MACs not stored
 };
 
 struct SimRule {
-  int Kind;
-  long First;  // first matching request number of the kind (from 1)
-  long Last;   // last matching number; -1 for no upper end
-  int Action;
-  int Status;  // exit status of the invocation
-  size_t Len;  // used bytes of Data
-  unsigned char Data[SIM_MAX_RULE_DATA];
-  int Line;    // scenario line the rule came from, for messages
+    int Kind;
+    long First;  // first matching request number of the kind (from 1)
+    long Last;   // last matching number; -1 for no upper end
+    int Action;
+    int Status;  // exit status of the invocation
+    size_t Len;  // used bytes of Data
+    unsigned char Data[SIM_MAX_RULE_DATA];
+    int Line;  // scenario line the rule came from, for messages
 };
 
 struct SimScenario {
-  unsigned char Mac[2][6];     // MACs of a BMC without a state file
-  unsigned char Revision[6];   // fw rev 1, fw rev 2, aux bytes 0..3
-  long ResetUnavailable;       // Get Device ID requests refused after Cold Reset
-  long SettleReads[2];         // reads that still see the old MAC after a set
-  int RuleCount;
-  SimRule Rules[SIM_MAX_RULES];
+    unsigned char Mac[2][6];    // MACs of a BMC without a state file
+    unsigned char Revision[6];  // fw rev 1, fw rev 2, aux bytes 0..3
+    long ResetUnavailable;      // Get Device ID requests refused after Cold Reset
+    long SettleReads[2];        // reads that still see the old MAC after a set
+    int RuleCount;
+    SimRule Rules[SIM_MAX_RULES];
 };
 
 struct SimState {
-  unsigned char Mac[2][6];         // MAC each port answers with
-  int Pending[2];                  // 1: a stored MAC waits to take effect
-  unsigned char PendingMac[2][6];  // the waiting MAC
-  long PendingReads[2];            // reads still answered with the old MAC
-  long Unavailable;                // Get Device ID requests still refused
-  long Count[KIND_COUNT];          // requests received so far, per kind
+    unsigned char Mac[2][6];         // MAC each port answers with
+    int Pending[2];                  // 1: a stored MAC waits to take effect
+    unsigned char PendingMac[2][6];  // the waiting MAC
+    long PendingReads[2];            // reads still answered with the old MAC
+    long Unavailable;                // Get Device ID requests still refused
+    long Count[KIND_COUNT];          // requests received so far, per kind
 };
 
 struct SimRequest {
-  int Kind;  // KIND_GETID, KIND_RESET, KIND_GETMAC (with Position) or KIND_SETMAC
-  int Position;
-  unsigned char Mac[2][6];  // Fast Set MAC data, by port
-  int Bytes[SIM_MAX_REQUEST_BYTES];
-  int ByteCount;
+    int Kind;  // KIND_GETID, KIND_RESET, KIND_GETMAC (with Position) or KIND_SETMAC
+    int Position;
+    unsigned char Mac[2][6];  // Fast Set MAC data, by port
+    int Bytes[SIM_MAX_REQUEST_BYTES];
+    int ByteCount;
 };
 
 struct SimReply {
-  int Status;                // exit status
-  size_t OutLen;
-  char Out[SIM_MAX_OUT];     // standard output
-  char Err[512];             // standard error, one line, may be empty
+    int Status;  // exit status
+    size_t OutLen;
+    char Out[SIM_MAX_OUT];  // standard output
+    char Err[512];          // standard error, one line, may be empty
 };
 
 // bytes.cpp: bounded parsing and formatting of bytes, numbers and MACs.
@@ -99,8 +99,7 @@ int ParseNumber(const char *text, long max, long *value);
 int ParseMacText(const char *text, unsigned char mac[6]);
 void FormatMacText(const unsigned char mac[6], char out[13]);
 size_t FormatReplyBytes(const unsigned char *bytes, size_t count, char *out, size_t cap);
-int UnescapeQuoted(const char *text, unsigned char *out, size_t cap, size_t *len,
-                   const char **end);
+int UnescapeQuoted(const char *text, unsigned char *out, size_t cap, size_t *len, const char **end);
 
 // scenario.cpp
 void DefaultScenario(SimScenario *scenario);

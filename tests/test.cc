@@ -25,30 +25,28 @@
 // Constants.
 
 const char kVersionLine[] = "TALVEK V0.37\n";
-const char kPassBanner[] =
-    "\r\n"
-    "\x1b[1;32m #######      ####      ######     ###### \r\n"
-    " ########    ######    ########   ########\r\n"
-    " ##    ##   ##    ##   ##     #   ##     #\r\n"
-    " ##    ##   ##    ##    ###        ###    \r\n"
-    " ########   ########     ####       ####  \r\n"
-    " #######    ########       ###        ### \r\n"
-    " ##         ##    ##   #     ##   #     ##\r\n"
-    " ##         ##    ##   ########   ########\r\n"
-    " ##         ##    ##    ######     ###### \r\n"
-    "\x1b[0m\r\n";
-const char kFailBanner[] =
-    "\r\n"
-    "\x1b[1;31m ########     ####        ###     ##      \r\n"
-    " ########    ######       ###     ##      \r\n"
-    " ##         ##    ##      ###     ##      \r\n"
-    " ##         ##    ##      ###     ##      \r\n"
-    " ########   ########      ###     ##      \r\n"
-    " ########   ########      ###     ##      \r\n"
-    " ##         ##    ##      ###     ##      \r\n"
-    " ##         ##    ##      ###     ########\r\n"
-    " ##         ##    ##      ###     ########\r\n"
-    "\x1b[0m\r\n";
+const char kPassBanner[] = "\r\n"
+                           "\x1b[1;32m #######      ####      ######     ###### \r\n"
+                           " ########    ######    ########   ########\r\n"
+                           " ##    ##   ##    ##   ##     #   ##     #\r\n"
+                           " ##    ##   ##    ##    ###        ###    \r\n"
+                           " ########   ########     ####       ####  \r\n"
+                           " #######    ########       ###        ### \r\n"
+                           " ##         ##    ##   #     ##   #     ##\r\n"
+                           " ##         ##    ##   ########   ########\r\n"
+                           " ##         ##    ##    ######     ###### \r\n"
+                           "\x1b[0m\r\n";
+const char kFailBanner[] = "\r\n"
+                           "\x1b[1;31m ########     ####        ###     ##      \r\n"
+                           " ########    ######       ###     ##      \r\n"
+                           " ##         ##    ##      ###     ##      \r\n"
+                           " ##         ##    ##      ###     ##      \r\n"
+                           " ########   ########      ###     ##      \r\n"
+                           " ########   ########      ###     ##      \r\n"
+                           " ##         ##    ##      ###     ##      \r\n"
+                           " ##         ##    ##      ###     ########\r\n"
+                           " ##         ##    ##      ###     ########\r\n"
+                           "\x1b[0m\r\n";
 const char kUsage[] =
     "Usage:   TALVEK <location of MAC(1 base)> ... <location of MAC(1 base)> [check/fail_log] [reboot/waitbmc]\r\n"
     "Example: \r\n"
@@ -70,9 +68,6 @@ const char kUsage[] =
     "         TALVEK 1 2 reboot------ Program 1st and 2nd MAC and reboot BMC.\r\n"
     "         TALVEK U=0x00001(0x00001~0xfffff)\r\n"
     "                  --- Program 2nd MAC with 1st MAC + offset.\r\n";
-
-
-
 
 std::vector<std::string> Cat(std::initializer_list<std::vector<std::string>> parts)
 {
@@ -103,7 +98,6 @@ std::vector<std::string> CountdownJournal(int start, int steps)
     return j;
 }
 
-
 std::vector<std::string> MacReadyJournal(bool eth0, bool eth1)
 {
     std::vector<std::string> j = {kSleep};
@@ -124,8 +118,14 @@ std::vector<std::string> ReadbackJournal(bool eth0, bool eth1)
     return j;
 }
 
-std::string TalvekBinary() { return TALVEK_BIN; }
-std::string SimBinary() { return SIM_BIN; }
+std::string TalvekBinary()
+{
+    return TALVEK_BIN;
+}
+std::string SimBinary()
+{
+    return SIM_BIN;
+}
 
 namespace {
 
@@ -200,7 +200,10 @@ const Binaries &Public()
 
 }  // namespace
 
-std::string PublicSimBinary() { return Public().sim; }
+std::string PublicSimBinary()
+{
+    return Public().sim;
+}
 
 // ---------------------------------------------------------------------------
 // The station.
@@ -222,7 +225,8 @@ Station::~Station()
     namespace fs = std::filesystem;
     std::error_code ec;
     // Tests take modes away; give them back so that everything can go.
-    for (auto it = fs::recursive_directory_iterator(dir_, ec); !ec && it != fs::end(it); it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(dir_, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec))
             chmod(it->path().c_str(), 0755);
     }
@@ -239,7 +243,10 @@ void Station::write(const std::string &name, const std::string &content) const
     f << content;
 }
 
-std::string Station::read(const std::string &name) const { return ReadPath(path(name)); }
+std::string Station::read(const std::string &name) const
+{
+    return ReadPath(path(name));
+}
 
 bool Station::exists(const std::string &name) const
 {
@@ -247,7 +254,10 @@ bool Station::exists(const std::string &name) const
     return lstat(path(name).c_str(), &st) == 0;
 }
 
-void Station::remove(const std::string &name) const { unlink(path(name).c_str()); }
+void Station::remove(const std::string &name) const
+{
+    unlink(path(name).c_str());
+}
 
 void Station::mkdir(const std::string &name) const
 {
@@ -269,7 +279,10 @@ void Station::script_tool(const std::string &body, const std::string &sim) const
     chmod(path("kovripmi").c_str(), 0755);
 }
 
-std::vector<std::string> Station::journal(const std::string &name) const { return Lines(read(name)); }
+std::vector<std::string> Station::journal(const std::string &name) const
+{
+    return Lines(read(name));
+}
 
 std::vector<std::string> Station::requests(const std::string &name) const
 {
@@ -458,6 +471,7 @@ Result Run(const Station &s, const Launch &l)
     int st = 0;
     bool reaped = false;
     size_t acted = 0;
+    AtEntry act = l.at_entry;  // a fresh copy: an action with state starts anew in every run
     for (;;) {
         feed();
         struct pollfd pfd = {screen, POLLIN, 0};
@@ -478,9 +492,10 @@ Result Run(const Station &s, const Launch &l)
             r.wall_ns = NowNs() - t0;
             continue;
         }
-        if (l.at_entry && !reaped && acted < static_cast<size_t>(Occurrences(r.out, "Please scan the")) &&
+        if (act && !reaped &&
+            acted < static_cast<size_t>(Occurrences(r.out, "Please scan the")) &&
             (!tty || KeyMode(slave))) {
-            if (l.at_entry(Entry{pid, keys, acted, r.out}))
+            if (act(Entry{pid, keys, acted, r.out}))
                 acted++;
         }
         if (!reaped && NowNs() - t0 > kHangGuardNs) {
@@ -532,7 +547,10 @@ Row &Row::SignalAtEntry(int sig)
     return *this;
 }
 
-void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
+void PrintTo(const Row &r, std::ostream *os)
+{
+    *os << r.name;
+}
 
 std::string RowName::operator()(const ::testing::TestParamInfo<Row> &info) const
 {
@@ -567,7 +585,8 @@ bool KeyBytes(const std::string &line, const std::string &key, int bytes[6])
     if (at == std::string::npos || line.size() < at + key.size() + 12)
         return false;
     for (int k = 0; k < 6; k++) {
-        int hi = Nibble(line[at + key.size() + 2 * k]), lo = Nibble(line[at + key.size() + 2 * k + 1]);
+        int hi = Nibble(line[at + key.size() + 2 * k]),
+            lo = Nibble(line[at + key.size() + 2 * k + 1]);
         if (hi < 0 || lo < 0)
             return false;
         bytes[k] = hi << 4 | lo;
@@ -596,8 +615,9 @@ std::vector<std::string> WrittenMacs(const std::vector<std::string> &requests)
         }
         for (size_t m = 0; m < want; m += 6) {
             char text[13];
-            snprintf(text, sizeof(text), "%02X%02X%02X%02X%02X%02X", bytes[m] & 0xff, bytes[m + 1] & 0xff,
-                     bytes[m + 2] & 0xff, bytes[m + 3] & 0xff, bytes[m + 4] & 0xff, bytes[m + 5] & 0xff);
+            snprintf(text, sizeof(text), "%02X%02X%02X%02X%02X%02X", bytes[m] & 0xff,
+                     bytes[m + 1] & 0xff, bytes[m + 2] & 0xff, bytes[m + 3] & 0xff,
+                     bytes[m + 4] & 0xff, bytes[m + 5] & 0xff);
             macs.push_back(text);
         }
     }
@@ -625,14 +645,18 @@ void CheckInvariants(const Station &s, const Row &row, const Result &r, const st
     // The offset update mode runs before the list is loaded and is not
     // subject to it.
     const auto &args = row.launch.args;
-    bool offset_mode = !args.empty() && args[0].size() >= 2 && toupper(args[0][0]) == 'U' && args[0][1] == '=';
+    bool offset_mode =
+        !args.empty() && args[0].size() >= 2 && toupper(args[0][0]) == 'U' && args[0][1] == '=';
     for (const auto &mac : WrittenMacs(s.requests(row.launch.journal)))
-        EXPECT_TRUE(offset_mode || AdmittedBy(ini, mac)) << "Fast Set MAC with " << mac << ", not admitted";
+        EXPECT_TRUE(offset_mode || AdmittedBy(ini, mac))
+            << "Fast Set MAC with " << mac << ", not admitted";
     std::vector<std::string> left = s.temp_records();
     EXPECT_TRUE(left.empty()) << "left behind: " << left[0];
     if (r.status() != 0 && IsRegular(s.path("TALVEK.txt"))) {
         std::string rec = s.read("TALVEK.txt");
-        EXPECT_TRUE(rec == kFailRecord || rec == record_before) << "status " << r.status() << ", record:\n" << rec;
+        EXPECT_TRUE(rec == kFailRecord || rec == record_before)
+            << "status " << r.status() << ", record:\n"
+            << rec;
     }
     if (row.launch.in == Stdin::kTerminal) {
         const struct termios &a = r.term_after, &b = r.term_before;
@@ -712,9 +736,11 @@ void Check(const Row &row, Station &s)
         EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal << "\n" << r.out << r.err;
         EXPECT_EQ(r.exit_code, row.exit_code) << r.out;
     }
-    // First, but for the terminal's own echo of keys typed before the start.
+    // First; on a terminal the echo of keys typed before the start may come
+    // at any time.
     size_t version = r.out.find("TALVEK V0.37");
-    EXPECT_EQ(version, row.launch.in == Stdin::kTerminal ? row.launch.input.size() : 0u) << "first line:\n" << r.out;
+    bool echo = row.launch.in == Stdin::kTerminal && !row.launch.input.empty();
+    EXPECT_TRUE(echo ? version != std::string::npos : version == 0) << "first line:\n" << r.out;
     if (row.banner) {
         EXPECT_EQ(Occurrences(r.out, kPassBanner), *row.banner == Banner::kPass ? 1 : 0) << r.out;
         EXPECT_EQ(Occurrences(r.out, kFailBanner), *row.banner == Banner::kFail ? 1 : 0) << r.out;
@@ -728,7 +754,8 @@ void Check(const Row &row, Station &s)
     for (const auto &frag : row.has)
         EXPECT_NE(r.out.find(frag), std::string::npos) << "missing: " << frag << "\nin:\n" << r.out;
     for (const auto &frag : row.lacks)
-        EXPECT_EQ(r.out.find(frag), std::string::npos) << "unexpected: " << frag << "\nin:\n" << r.out;
+        EXPECT_EQ(r.out.find(frag), std::string::npos) << "unexpected: " << frag << "\nin:\n"
+                                                       << r.out;
     if (row.journal) {
         EXPECT_EQ(s.journal(row.launch.journal), *row.journal);
     }
@@ -748,7 +775,8 @@ void Check(const Row &row, Station &s)
         EXPECT_FALSE(s.exists(f)) << f;
     for (const auto &d : row.dirs) {
         struct stat st;
-        EXPECT_TRUE(lstat(s.path(d).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) << d << " is no directory now";
+        EXPECT_TRUE(lstat(s.path(d).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            << d << " is no directory now";
     }
     if (row.then)
         row.then(s, r);

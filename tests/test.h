@@ -70,7 +70,7 @@
 extern const char kVersionLine[];  // "TALVEK V0.37\n"
 extern const char kPassBanner[];
 extern const char kFailBanner[];
-extern const char kUsage[];        // the usage text after the version line
+extern const char kUsage[];  // the usage text after the version line
 // The station's allow-list (admits 02-AB-3C-*) and its one INI line.
 inline const std::string kAllowAllIni = "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
 inline const std::string kIniLine = "INI(0) - AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
@@ -78,7 +78,8 @@ inline const std::string kRevisionLine = "BMC Revision = 1.25.3\r\n";
 inline const std::string kHead = std::string(kVersionLine) + kRevisionLine + kIniLine;
 inline const std::string kPrompt1 = "Please scan the 1st bar code... (ESC to exit) ";
 inline const std::string kPrompt2 = "Please scan the 2nd bar code... (ESC to exit) ";
-inline const std::string kReadbackTitle = "-- Fast Get MAC OEM CMD support. No need to disable bond. --\n";
+inline const std::string kReadbackTitle =
+    "-- Fast Get MAC OEM CMD support. No need to disable bond. --\n";
 inline const std::string kMacReady = "wait MAC ready...(0)   \r";
 inline const std::string kLine1 = "The 1st MAC = 02-AB-3C-56-01-A1\n";
 inline const std::string kLine2 = "The 2nd MAC = 02-AB-3C-56-01-A2\n";
@@ -159,8 +160,8 @@ public:
     // station's journal, or of another one (relative to the station).
     std::vector<std::string> journal(const std::string &name = "kovripmi.journal") const;
     std::vector<std::string> requests(const std::string &name = "kovripmi.journal") const;
-    int sleeps() const;                        // seconds slept
-    int count(const std::string &line) const;  // journal lines equal to line
+    int sleeps() const;                             // seconds slept
+    int count(const std::string &line) const;       // journal lines equal to line
     std::vector<std::string> temp_records() const;  // "TALVEK.txt?*" left beside the record
 
 private:
@@ -179,7 +180,7 @@ enum class Stdin { kPipe, kClosed, kDevNull, kTerminal };
 struct Entry {
     pid_t pid;
     int keys;
-    size_t index;           // 0 for the first entry of the run
+    size_t index;            // 0 for the first entry of the run
     const std::string &out;  // standard output so far
 };
 using AtEntry = std::function<bool(const Entry &)>;
@@ -188,13 +189,15 @@ void TypeKeys(const Entry &e, const std::string &keys);
 struct Launch {
     std::vector<std::string> args;
     Stdin in = Stdin::kPipe;
-    std::string input;        // kPipe: written to the pipe, then end of input; kTerminal: typed before the start
-    AtEntry at_entry;         // each entry, kPipe or kTerminal
-    bool nonblocking = false;  // kTerminal: O_NONBLOCK on the terminal before the start
-    bool ignore_hup = false;   // SIGHUP ignored, as under nohup
+    std::string
+        input;  // kPipe: written to the pipe, then end of input; kTerminal: typed before the start
+    AtEntry at_entry;           // each entry, kPipe or kTerminal
+    bool nonblocking = false;   // kTerminal: O_NONBLOCK on the terminal before the start
+    bool ignore_hup = false;    // SIGHUP ignored, as under nohup
     bool unprivileged = false;  // as root: run as an ordinary user, so that modes count
-    std::string dir;  // where TALVEK runs, relative to the station ("": the station)
-    std::string journal = "kovripmi.journal";  // where the sleep shim journals, relative to the station
+    std::string dir;            // where TALVEK runs, relative to the station ("": the station)
+    std::string journal =
+        "kovripmi.journal";        // where the sleep shim journals, relative to the station
     std::vector<std::string> env;  // more NAME=VALUE for TALVEK
 };
 
@@ -205,10 +208,11 @@ struct Result {
     int signal = 0;        // when a signal ended it
     std::string out;       // standard output (and error, on a terminal), byte for byte
     std::string err;       // standard error (not on a terminal)
-    struct termios term_before {}, term_after {};
+    struct termios term_before {
+    }, term_after{};
     int flags_before = 0, flags_after = 0;  // the terminal's file status flags
-    long long wall_ns = 0;   // start to reaped
-    struct rusage usage {};  // of TALVEK (wait4)
+    long long wall_ns = 0;                  // start to reaped
+    struct rusage usage {};                 // of TALVEK (wait4)
     int status() const { return signal != 0 ? 128 + signal : exit_code; }
 };
 
@@ -250,40 +254,165 @@ struct Row {
 
     explicit Row(std::string n) : name(std::move(n)) {}
 
-    Row &Args(std::vector<std::string> a) { launch.args = std::move(a); return *this; }
-    Row &Scenario(std::string s) { scenario = std::move(s); return *this; }
-    Row &Tool(std::string t) { tool = std::move(t); return *this; }
-    Row &File(std::string f, std::string c) { files.emplace_back(std::move(f), std::move(c)); return *this; }
-    Row &Remove(std::string f) { removed.push_back(std::move(f)); return *this; }
-    Row &Dir(std::string d) { dirs.push_back(std::move(d)); return *this; }
-    Row &Setup(std::function<void(Station &)> f) { setup = std::move(f); return *this; }
-    Row &Input(std::string keys) { launch.input = std::move(keys); return *this; }
-    Row &On(Stdin in) { launch.in = in; return *this; }
+    Row &Args(std::vector<std::string> a)
+    {
+        launch.args = std::move(a);
+        return *this;
+    }
+    Row &Scenario(std::string s)
+    {
+        scenario = std::move(s);
+        return *this;
+    }
+    Row &Tool(std::string t)
+    {
+        tool = std::move(t);
+        return *this;
+    }
+    Row &File(std::string f, std::string c)
+    {
+        files.emplace_back(std::move(f), std::move(c));
+        return *this;
+    }
+    Row &Remove(std::string f)
+    {
+        removed.push_back(std::move(f));
+        return *this;
+    }
+    Row &Dir(std::string d)
+    {
+        dirs.push_back(std::move(d));
+        return *this;
+    }
+    Row &Setup(std::function<void(Station &)> f)
+    {
+        setup = std::move(f);
+        return *this;
+    }
+    Row &Input(std::string keys)
+    {
+        launch.input = std::move(keys);
+        return *this;
+    }
+    Row &On(Stdin in)
+    {
+        launch.in = in;
+        return *this;
+    }
     Row &Type(std::vector<std::string> per_entry);
     Row &SignalAtEntry(int sig);
-    Row &AtEachEntry(AtEntry f) { launch.at_entry = std::move(f); return *this; }
-    Row &Nonblocking() { launch.nonblocking = true; return *this; }
-    Row &IgnoreHup() { launch.ignore_hup = true; return *this; }
-    Row &Unprivileged() { launch.unprivileged = true; return *this; }
-    Row &JournalAt(std::string name) { launch.journal = std::move(name); return *this; }
-    Row &In(std::string subdir) { launch.dir = std::move(subdir); return *this; }
-    Row &Env(std::string name_value) { launch.env.push_back(std::move(name_value)); return *this; }
+    Row &AtEachEntry(AtEntry f)
+    {
+        launch.at_entry = std::move(f);
+        return *this;
+    }
+    Row &Nonblocking()
+    {
+        launch.nonblocking = true;
+        return *this;
+    }
+    Row &IgnoreHup()
+    {
+        launch.ignore_hup = true;
+        return *this;
+    }
+    Row &Unprivileged()
+    {
+        launch.unprivileged = true;
+        return *this;
+    }
+    Row &JournalAt(std::string name)
+    {
+        launch.journal = std::move(name);
+        return *this;
+    }
+    Row &In(std::string subdir)
+    {
+        launch.dir = std::move(subdir);
+        return *this;
+    }
+    Row &Env(std::string name_value)
+    {
+        launch.env.push_back(std::move(name_value));
+        return *this;
+    }
 
-    Row &Exit(int code) { exit_code = code; signal = 0; return *this; }
-    Row &Killed(int sig) { signal = sig; return *this; }
-    Row &Shows(Banner b) { banner = b; return *this; }
-    Row &Record(std::string r) { record = std::move(r); return *this; }
-    Row &Out(std::string o) { out = std::move(o); return *this; }
-    Row &Has(std::string s) { has.push_back(std::move(s)); return *this; }
-    Row &Lacks(std::string s) { lacks.push_back(std::move(s)); return *this; }
-    Row &Journal(std::vector<std::string> j) { journal = std::move(j); return *this; }
-    Row &Requests(std::vector<std::string> r) { requests = std::move(r); return *this; }
-    Row &Count(std::string line, int n) { counts.emplace_back(std::move(line), n); return *this; }
-    Row &Sleeps(int n) { sleeps = n; return *this; }
-    Row &Holds(std::string f, std::string c) { holds.emplace_back(std::move(f), std::move(c)); return *this; }
-    Row &Size(std::string f, size_t n) { sizes.emplace_back(std::move(f), n); return *this; }
-    Row &Absent(std::string f) { absent.push_back(std::move(f)); return *this; }
-    Row &Then(std::function<void(const Station &, const Result &)> f) { then = std::move(f); return *this; }
+    Row &Exit(int code)
+    {
+        exit_code = code;
+        signal = 0;
+        return *this;
+    }
+    Row &Killed(int sig)
+    {
+        signal = sig;
+        return *this;
+    }
+    Row &Shows(Banner b)
+    {
+        banner = b;
+        return *this;
+    }
+    Row &Record(std::string r)
+    {
+        record = std::move(r);
+        return *this;
+    }
+    Row &Out(std::string o)
+    {
+        out = std::move(o);
+        return *this;
+    }
+    Row &Has(std::string s)
+    {
+        has.push_back(std::move(s));
+        return *this;
+    }
+    Row &Lacks(std::string s)
+    {
+        lacks.push_back(std::move(s));
+        return *this;
+    }
+    Row &Journal(std::vector<std::string> j)
+    {
+        journal = std::move(j);
+        return *this;
+    }
+    Row &Requests(std::vector<std::string> r)
+    {
+        requests = std::move(r);
+        return *this;
+    }
+    Row &Count(std::string line, int n)
+    {
+        counts.emplace_back(std::move(line), n);
+        return *this;
+    }
+    Row &Sleeps(int n)
+    {
+        sleeps = n;
+        return *this;
+    }
+    Row &Holds(std::string f, std::string c)
+    {
+        holds.emplace_back(std::move(f), std::move(c));
+        return *this;
+    }
+    Row &Size(std::string f, size_t n)
+    {
+        sizes.emplace_back(std::move(f), n);
+        return *this;
+    }
+    Row &Absent(std::string f)
+    {
+        absent.push_back(std::move(f));
+        return *this;
+    }
+    Row &Then(std::function<void(const Station &, const Result &)> f)
+    {
+        then = std::move(f);
+        return *this;
+    }
 
     // The common ends of a run.
     Row &Passes(std::string rec) { return Exit(0).Shows(Banner::kPass).Record(std::move(rec)); }
