@@ -195,3 +195,12 @@ int UnescapeQuoted(const char *text, unsigned char *out, size_t cap, size_t *len
     *end = p + 1;
     return 0;
 }
+
+int PortIndex(const char *name)
+{
+    if (strcmp(name, "eth0") == 0)
+        return 0;
+    if (strcmp(name, "eth1") == 0)
+        return 1;
+    return -1;
+}

@@ -53,15 +53,6 @@ static int Fail(char *err, size_t errCap, int lineNo, const char *what)
     return 1;
 }
 
-static int PortIndex(const char *name)
-{
-    if (strcmp(name, "eth0") == 0)
-        return 0;
-    if (strcmp(name, "eth1") == 0)
-        return 1;
-    return -1;
-}
-
 // "all", "N", "N-M" or "N+" with N >= 1.
 static int ParseWhen(const char *text, long *first, long *last)
 {

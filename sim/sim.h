@@ -5,6 +5,11 @@
 // working directory, so consecutive invocations see one BMC. An optional
 // scenario file scripts faults and odd replies for end-to-end tests; see
 // sim/README.md for its format.
+//
+// The simulator parses requests, bytes and MACs with its own code and on
+// purpose shares none with TALVEK (src/): it is an independent oracle, so a
+// parsing fault in TALVEK cannot hide behind the same fault in the tool that
+// answers it.
 #ifndef KOVRIPMI_SIM_H
 #define KOVRIPMI_SIM_H
 
@@ -97,6 +102,8 @@ int ParseRequestByte(const char *text, int *value);
 int ParseHexByte(const char *text, int *value);
 int ParseNumber(const char *text, long max, long *value);
 int ParseMacText(const char *text, unsigned char mac[6]);
+// "eth0" -> 0, "eth1" -> 1, anything else -> -1.
+int PortIndex(const char *name);
 void FormatMacText(const unsigned char mac[6], char out[13]);
 size_t FormatReplyBytes(const unsigned char *bytes, size_t count, char *out, size_t cap);
 int UnescapeQuoted(const char *text, unsigned char *out, size_t cap, size_t *len, const char **end);

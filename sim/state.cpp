@@ -20,15 +20,6 @@ void DefaultState(const SimScenario *scenario, SimState *state)
     memcpy(state->Mac, scenario->Mac, sizeof state->Mac);
 }
 
-static int PortIndex(const char *name)
-{
-    if (strcmp(name, "eth0") == 0)
-        return 0;
-    if (strcmp(name, "eth1") == 0)
-        return 1;
-    return -1;
-}
-
 static void ParseStateLine(const char *line, SimState *state)
 {
     char key[16], a[32], b[32], c[32];
