@@ -53,47 +53,36 @@ std::string Repeat(const std::string &piece, size_t times)
 
 std::vector<Row> ToolRows()
 {
+    // clang-format off
     return {
-        Fault("ToolMissing")
-            .Remove("kovripmi")
-            .Has("BMC Revision = ?.?.?\r\n")
-            .Has("Fast Get Mac Oem Command Fail.\n")
-            .Requests({}),
-        Fault("ToolNotExecutable")
-            .Setup([](Station &s) {
-                s.script_tool("");
-                chmod(s.path("kovripmi").c_str(), 0644);
-            })
-            .Has("Fast Get Mac Oem Command Fail.\n")
-            .Requests({}),
+        Fault("ToolMissing").Remove("kovripmi").Has("BMC Revision = ?.?.?\r\n")
+            .Has("Fast Get Mac Oem Command Fail.\n").Requests({}),
+        Fault("ToolNotExecutable").Setup([](Station &s) {
+            s.script_tool("");
+            chmod(s.path("kovripmi").c_str(), 0644);
+        }).Has("Fast Get Mac Oem Command Fail.\n").Requests({}),
         Fault("ToolKilledWhileWriting")
             .Setup(Script(NthRequest(kSetBoth, 1) + "  \"$SIM\" \"$@\"; kill -KILL $$\nfi"))
             .Has("eth1 not equal\n"),
-        Fault("ToolKilledWhileReading")
-            .Setup(Script(NthRequest(kGet0Fixed, 1) + "  kill -SEGV $$\nfi"))
-            .Has("Fast Get Mac Oem Command Fail.\n")
-            .Requests({kGetId}),
+        Fault("ToolKilledWhileReading").Setup(Script(NthRequest(kGet0Fixed, 1) + "  kill -SEGV $$\nfi"))
+            .Has("Fast Get Mac Oem Command Fail.\n").Requests({kGetId}),
         Passing("ToolPrints100KBBeforeEachReply")
             .Setup(Script("yes " + Repeat("0123456789", 9) + "abcdefghi | head -n 1024")),
         Fault("Tool100KBLineAfterEachReply")
-            .Setup(
-                Script("\"$SIM\" \"$@\"; rc=$?\nhead -c 102400 /dev/zero | tr '\\0' Z\nexit $rc")),
+            .Setup(Script("\"$SIM\" \"$@\"; rc=$?\nhead -c 102400 /dev/zero | tr '\\0' Z\nexit $rc")),
         Fault("ToolPrintsBinaryGarbage")
-            .Setup(Script(
-                "\"$SIM\" \"$@\" >/dev/null; rc=$?\n"
-                "printf '\\001\\377\\033[2J\\000\\200\\376 garbage\\r\\n\\177\\033]0;x\\007 \\377\\376'\n"
-                "exit $rc")),
+            .Setup(Script("\"$SIM\" \"$@\" >/dev/null; rc=$?\n"
+                          "printf '\\001\\377\\033[2J\\000\\200\\376 garbage\\r\\n\\177\\033]0;x\\007 \\377\\376'\n"
+                          "exit $rc")),
         Passing("Tool5000CharacterLine")
-            .Setup(Script(
-                "out=$(\"$SIM\" \"$@\"); rc=$?\nprintf '%4980s%s\\n' '' \"$out\"\nexit $rc")),
+            .Setup(Script("out=$(\"$SIM\" \"$@\"); rc=$?\nprintf '%4980s%s\\n' '' \"$out\"\nexit $rc")),
         Passing("ToolErrorLineFirst").Setup(Script("echo 'Error: warming up'")),
         Fault("ToolErrorLineLast")
-            .Setup(Script(
-                "\"$SIM\" \"$@\"; rc=$?\necho 'Error: the BMC refused the request'\nexit $rc"))
+            .Setup(Script("\"$SIM\" \"$@\"; rc=$?\necho 'Error: the BMC refused the request'\nexit $rc"))
             .Has("Command execute error\nBMC Revision = ?.?.?\r\n")
-            .Has("Command execute error\nFast Get Mac Oem Command Fail.\n")
-            .Requests({kGetId, kGet0Fixed}),
+            .Has("Command execute error\nFast Get Mac Oem Command Fail.\n").Requests({kGetId, kGet0Fixed}),
     };
+    // clang-format on
 }
 
 std::vector<Row> FileRows()
@@ -106,67 +95,40 @@ std::vector<Row> FileRows()
         many += line;
     }
     const std::string same = "The MAC value are the same.\n" + std::string(kFailBanner) + kLogError;
+    // clang-format off
     return {
         Fault("IniMissing").Remove("TALVEK.ini").Has(kNoIni).Has(kFailBanner).Requests({kGetId}),
         Fault("IniEmpty").File("TALVEK.ini", "").Has(refused).Has(kFailBanner).Requests({kGetId}),
         Fault("IniBinary")
-            .File(
-                "TALVEK.ini",
-                std::string("\x00\xff\x1b\x80\nAVL_MASK=\xff\xff\0AVL_VALUE=02AB3C\x00\n\xfe", 36))
-            .Has(refused)
-            .Has(kFailBanner)
-            .Requests({kGetId}),
+            .File("TALVEK.ini", std::string("\x00\xff\x1b\x80\nAVL_MASK=\xff\xff\0AVL_VALUE=02AB3C\x00\n\xfe", 36))
+            .Has(refused).Has(kFailBanner).Requests({kGetId}),
         // 10 MB of lines that must admit nothing (comments, and keys behind
         // the 255th character), then one entry admitting the first MAC only.
-        Fault("Ini10MB")
-            .Setup([](Station &s) {
-                std::string junk = "; AVL_MASK=000000000000 AVL_VALUE=000000000000\n" +
-                                   std::string(300, 'x') +
-                                   "AVL_MASK=000000000000 AVL_VALUE=000000000000\n";
-                s.write("TALVEK.ini", Repeat(junk, 10 * 1024 * 1024 / junk.size()) +
-                                          "AVL_MASK=FFFFFFFFFFFF AVL_VALUE=" + kMac1 + "\n");
-            })
-            .Has(
-                "INI(0) - AVL_MASK=FFFFFFFFFFFF, AVL_VALUE=02AB3C5601A1\nError! Mac 02-AB-3C-56-01-A2 is invalid.\n")
+        Fault("Ini10MB").Setup([](Station &s) {
+            std::string junk = "; AVL_MASK=000000000000 AVL_VALUE=000000000000\n" + std::string(300, 'x') +
+                               "AVL_MASK=000000000000 AVL_VALUE=000000000000\n";
+            s.write("TALVEK.ini", Repeat(junk, 10 * 1024 * 1024 / junk.size()) +
+                                      "AVL_MASK=FFFFFFFFFFFF AVL_VALUE=" + kMac1 + "\n");
+        }).Has("INI(0) - AVL_MASK=FFFFFFFFFFFF, AVL_VALUE=02AB3C5601A1\nError! Mac 02-AB-3C-56-01-A2 is invalid.\n")
             .Requests({kGetId}),
-        Passing("Ini2000EntriesMacInFirst1024")
-            .File("TALVEK.ini", many)
+        Passing("Ini2000EntriesMacInFirst1024").File("TALVEK.ini", many)
             .Has("INI(1023) - AVL_MASK=FFFFFFFFFFFF, AVL_VALUE=02AB3C5603FF\n"
                  "Warning! Only the first 1024 entries of TALVEK.ini are used.\n"),
-        Fault("Ini2000EntriesMacBeyond", {"1=02AB3C560700"})
-            .File("TALVEK.ini", many)
-            .Has("Error! Mac 02-AB-3C-56-07-00 is invalid.\n")
-            .Requests({kGetId}),
+        Fault("Ini2000EntriesMacBeyond", {"1=02AB3C560700"}).File("TALVEK.ini", many)
+            .Has("Error! Mac 02-AB-3C-56-07-00 is invalid.\n").Requests({kGetId}),
         Fault("DatBinary", {"1", "2", "T"})
-            .File("TALVEK1.DAT", std::string("\x00\xff\x1b[2J\x80\x01", 8))
-            .File("TALVEK2.DAT", kMac2 + "\n")
-            .Has("Error! File TALVEK1.DAT does not hold a valid MAC.\n")
-            .Has(kFailBanner)
-            .Requests({}),
-        Fault("DatEmpty", {"1", "2", "T"})
-            .File("TALVEK1.DAT", kMac1 + "\n")
-            .File("TALVEK2.DAT", "")
-            .Has("Error! File TALVEK2.DAT does not hold a valid MAC.\n")
-            .Has(kFailBanner)
-            .Requests({}),
-        Row("RecordIsDirectoryOnPass")
-            .Args({kArg1, kArg2})
-            .Dir("TALVEK.txt")
-            .Exit(1)
+            .File("TALVEK1.DAT", std::string("\x00\xff\x1b[2J\x80\x01", 8)).File("TALVEK2.DAT", kMac2 + "\n")
+            .Has("Error! File TALVEK1.DAT does not hold a valid MAC.\n").Has(kFailBanner).Requests({}),
+        Fault("DatEmpty", {"1", "2", "T"}).File("TALVEK1.DAT", kMac1 + "\n").File("TALVEK2.DAT", "")
+            .Has("Error! File TALVEK2.DAT does not hold a valid MAC.\n").Has(kFailBanner).Requests({}),
+        Row("RecordIsDirectoryOnPass").Args({kArg1, kArg2}).Dir("TALVEK.txt").Exit(1)
             .Has(kLine2 + kRecordError + kFailBanner),
-        Row("RecordIsDirectoryOnFailure")
-            .Args({kArg1, kArg2})
-            .Dir("TALVEK.txt")
-            .Remove("TALVEK.ini")
-            .Exit(1)
+        Row("RecordIsDirectoryOnFailure").Args({kArg1, kArg2}).Dir("TALVEK.txt").Remove("TALVEK.ini").Exit(1)
             .Has(kFailBanner + kRecordError),
         // Modes: run as an ordinary user (root would ignore them). The
         // simulated BMC keeps its state elsewhere, so the tool cannot write
         // in the station either.
-        Row("WorkingDirectoryReadOnly")
-            .Args({kArg1, kArg2})
-            .Unprivileged()
-            .JournalAt("bmc/kovripmi.journal")
+        Row("WorkingDirectoryReadOnly").Args({kArg1, kArg2}).Unprivileged().JournalAt("bmc/kovripmi.journal")
             .Setup([](Station &s) {
                 s.mkdir("bmc");
                 chmod(s.path("bmc").c_str(), 0777);
@@ -175,21 +137,18 @@ std::vector<Row> FileRows()
                 s.script_tool("cd bmc || exit 1", PublicSimBinary());
                 chmod(s.dir().c_str(), 0555);
             })
-            .Exit(1)
-            .Record(kStaleRecord)
-            .Has(kLine2 + kRecordError + kFailBanner),
-        Fault("MacLogReadOnly", {kArg1, "2=" + kMac1, "fail_log"})
-            .Unprivileged()
+            .Exit(1).Record(kStaleRecord).Has(kLine2 + kRecordError + kFailBanner),
+        Fault("MacLogReadOnly", {kArg1, "2=" + kMac1, "fail_log"}).Unprivileged()
             .File("MAC_LOG.txt", "earlier entry\n")
             .Setup([](Station &s) {
                 chmod(s.path("MAC_LOG.txt").c_str(), 0444);
                 s.tool(PublicSimBinary());
                 chmod(s.dir().c_str(), 0777);
             })
-            .Has(same)
-            .Holds("MAC_LOG.txt", "earlier entry\n"),
+            .Has(same).Holds("MAC_LOG.txt", "earlier entry\n"),
         Fault("MacLogIsDirectory", {kArg1, "2=" + kMac1, "fail_log"}).Dir("MAC_LOG.txt").Has(same),
     };
+    // clang-format on
 }
 
 std::vector<Row> ArgumentRows()
@@ -199,13 +158,14 @@ std::vector<Row> ArgumentRows()
     while (thousand.size() < 999)
         thousand.push_back(junk[thousand.size() % 8]);
     thousand.push_back(kArg2);
+    // clang-format off
     return {
         Passing("ThousandArguments", thousand),
         Row("Argument100KB").Args({kArg1 + std::string(100 * 1024, 'F')}).Passes(kPass1),
         Fault("OffsetText100KB", {"U=" + std::string(100 * 1024, '9')})
-            .Has("Offset must be in 0x00001~0xfffff\r\n" + std::string(kFailBanner))
-            .Requests({}),
+            .Has("Offset must be in 0x00001~0xfffff\r\n" + std::string(kFailBanner)).Requests({}),
     };
+    // clang-format on
 }
 
 // A tool that signals TALVEK while it waits for the BMC: the 2nd Get Device
@@ -227,12 +187,14 @@ std::vector<Row> SignalRows()
                 EXPECT_EQ(sent.back(), request);
             });
     };
+    // clang-format off
     return {
         at("SigIntDuringSettleWait", kGetId, "INT", SIGINT),
         at("SigTermDuringSettleWait", kGetId, "TERM", SIGTERM),
         at("SigIntDuringReadback", kGet0Fixed, "INT", SIGINT),
         at("SigTermDuringReadback", kGet0Fixed, "TERM", SIGTERM),
     };
+    // clang-format on
 }
 
 // The result record is replaced whole: the new content goes to a new file
@@ -281,12 +243,14 @@ Row Replaced(const std::string &name, mode_t old_mode, bool pass, mode_t mode_af
 
 std::vector<Row> RecordRows()
 {
+    // clang-format off
     return {
         Replaced("PassOver0640Record", 0640, true, 0640),
         Replaced("FailureOver0600Record", 0600, false, 0600),
         Replaced("FailureOver0664Record", 0664, false, 0664),
         Replaced("PassWithoutRecord", 0, true, 0644),
     };
+    // clang-format on
 }
 
 class FaultMatrix : public ::testing::TestWithParam<Row> {};

@@ -68,6 +68,7 @@ std::vector<Row> OffsetRows()
 {
     const std::string e0 = kMac1, e1 = kMac2;
     const std::string held = "mac eth0 " + e0 + "\n";
+    // clang-format off
     std::vector<Row> rows = {
         // The documented example: the whole console and the 38-byte record.
         Pass({"U=1"}, e0, e1).Size("TALVEK.txt", 38),
@@ -76,16 +77,11 @@ std::vector<Row> OffsetRows()
         Pass({"U=5", "1", "2"}, e0, "02AB3C5601A6"),
         // The offset text is converted whole, with the automatic base;
         // conversion stops at the first character that does not fit.
-        Pass({"U=16"}, e0, "02AB3C5601B1"),
-        Pass({"U=0x10"}, e0, "02AB3C5601B1"),
-        Pass({"U=0X10"}, e0, "02AB3C5601B1"),
-        Pass({"U=020"}, e0, "02AB3C5601B1"),
-        Pass({"U=5z"}, e0, "02AB3C5601A6"),
-        Pass({"U= +16"}, e0, "02AB3C5601B1"),
-        Pass({"U=019"}, e0, "02AB3C5601A2"),
-        Pass({"U=0x00001"}, e0, "02AB3C5601A2"),
-        Pass({"U=0x00000000001"}, e0, "02AB3C5601A2"),
-        Pass({"U=0xfffff"}, e0, "02AB3C6601A0"),
+        Pass({"U=16"}, e0, "02AB3C5601B1"), Pass({"U=0x10"}, e0, "02AB3C5601B1"),
+        Pass({"U=0X10"}, e0, "02AB3C5601B1"), Pass({"U=020"}, e0, "02AB3C5601B1"),
+        Pass({"U=5z"}, e0, "02AB3C5601A6"), Pass({"U= +16"}, e0, "02AB3C5601B1"),
+        Pass({"U=019"}, e0, "02AB3C5601A2"), Pass({"U=0x00001"}, e0, "02AB3C5601A2"),
+        Pass({"U=0x00000000001"}, e0, "02AB3C5601A2"), Pass({"U=0xfffff"}, e0, "02AB3C6601A0"),
         Pass({"U=1048575"}, e0, "02AB3C6601A0"),
         // Bytes 2 to 5 as one big-endian number plus the offset: every way a
         // carry can travel, and the largest sums that still fit.
@@ -105,30 +101,27 @@ std::vector<Row> OffsetRows()
         Fail("eth0 cannot be read", {"U=1"}, held + "getmac0 1 fail\n",
              std::string(kVersionLine) + "Get eth00 Mac Address Fail.\r\n", {kGet0Fixed}),
         Fail("eth0 read prints an error", {"U=1"}, held + "getmac0 1 error\n",
-             std::string(kVersionLine) + "Command execute error\nGet eth00 Mac Address Fail.\r\n",
-             {kGet0Fixed}),
+             std::string(kVersionLine) + "Command execute error\nGet eth00 Mac Address Fail.\r\n", {kGet0Fixed}),
         Fail("eth1 cannot be written", {"U=1"}, held + "setmac 1 fail\n",
-             std::string(kVersionLine) + "Get eth00 Mac Address success.\r\nThe 1st MAC = " +
-                 Dashed(e0) + "\r\nSet eth01 Mac Address Fail.\n",
+             std::string(kVersionLine) + "Get eth00 Mac Address success.\r\nThe 1st MAC = " + Dashed(e0) +
+                 "\r\nSet eth01 Mac Address Fail.\n",
              {kGet0Fixed, kSleep, SetEth1Line(e1)}),
         Fail("read-back request fails", {"U=1"}, held + "getmac1 1 fail\n",
              WrittenHead(e0) + "Get eth01 Mac Address Fail.\r\n", WrittenJournal(e1)),
         Fail("read-back request exits non-zero", {"U=1"}, held + "getmac1 1 exit 3\n",
              WrittenHead(e0) + "Get eth01 Mac Address Fail.\r\n", WrittenJournal(e1)),
-        Fail("read-back differs (write not stored)", {"U=1"},
-             held + "setmac 1 nostore\nmac eth1 02AB3C000001\n",
+        Fail("read-back differs (write not stored)", {"U=1"}, held + "setmac 1 nostore\nmac eth1 02AB3C000001\n",
              WrittenHead(e0) + "The 2nd MAC = 02-AB-3C-00-00-01\n"
                                "The MAC value is difference(1), old is 02-AB-3C-56-01-A2.\n",
              WrittenJournal(e1)),
-        Fail("read-back differs in the last byte", {"U=1"},
-             held + "getmac1 1 bytes 02 ab 3c 56 01 a3\n",
+        Fail("read-back differs in the last byte", {"U=1"}, held + "getmac1 1 bytes 02 ab 3c 56 01 a3\n",
              WrittenHead(e0) + "The 2nd MAC = 02-AB-3C-56-01-A3\n"
                                "The MAC value is difference(1), old is 02-AB-3C-56-01-A2.\n",
              WrittenJournal(e1)),
-        Fail("record cannot be written", {"U=1"}, held, WrittenHead(e0) + kRecordError,
-             WrittenJournal(e1))
+        Fail("record cannot be written", {"U=1"}, held, WrittenHead(e0) + kRecordError, WrittenJournal(e1))
             .Dir("TALVEK.txt"),
     };
+    // clang-format on
     rows.back().record.reset();  // it stays the directory
     // Arguments that do not select the mode: no Fast Get MAC of eth0 is sent
     // and the mode prints nothing.

@@ -44,41 +44,25 @@ Row Interrupted(const std::string &name, int sig)
 std::vector<Row> TerminalRows()
 {
     const std::string abandoned = "Error! The value '' is invaild.\n";
+    // clang-format off
     return {
         Entered("scanned code", "02:AB:3C:56:01:A1\r\n", "02-AB-3C-56-01-A1\r\n", true),
         Entered("typed lower case", "02ab3c5601a1", "02-ab-3c-56-01-a1\r\n", true),
-        Entered("ESC after four digits", "02AB\x1b",
-                "02-AB-\r\nError! The value '02AB\x1b' is invaild.\r\n", false),
+        Entered("ESC after four digits", "02AB\x1b", "02-AB-\r\nError! The value '02AB\x1b' is invaild.\r\n", false),
         Entered("arrow key", "\x1b[A", "\r\nError! The value '\x1b' is invaild.\r\n", false),
-        Entered("non-blocking descriptor", "02AB3C5601A1\r\n", "02-AB-3C-56-01-A1\r\n", true)
-            .Nonblocking(),
-        Entered("non-blocking, ESC", "0\x1b", "0\r\nError! The value '0\x1b' is invaild.\r\n",
-                false)
-            .Nonblocking(),
-        Echoes(Row("keys typed before the prompt")
-                   .Args({"1"})
-                   .On(Stdin::kTerminal)
-                   .Input(kMac1)
-                   .Exit(0)
+        Entered("non-blocking descriptor", "02AB3C5601A1\r\n", "02-AB-3C-56-01-A1\r\n", true).Nonblocking(),
+        Entered("non-blocking, ESC", "0\x1b", "0\r\nError! The value '0\x1b' is invaild.\r\n", false).Nonblocking(),
+        Echoes(Row("keys typed before the prompt").Args({"1"}).On(Stdin::kTerminal).Input(kMac1).Exit(0)
                    .Record(kPass1),
                "02-AB-3C-56-01-A1\r\n"),
         // Two codes with their line ends in one burst: the first entry takes
         // twelve digits, the second drops the waiting line end.
-        Echoes(Row("back-to-back codes for two positions")
-                   .Args({"1", "2"})
-                   .On(Stdin::kTerminal)
-                   .Type({"02AB3C5601A1\r\n02ab3c5601a2\r\n"})
-                   .Exit(0)
-                   .Record("P\neth0:" + kMac1 + "\neth1:" + kMac2 + "\n"),
+        Echoes(Row("back-to-back codes for two positions").Args({"1", "2"}).On(Stdin::kTerminal)
+                   .Type({"02AB3C5601A1\r\n02ab3c5601a2\r\n"}).Exit(0).Record("P\neth0:" + kMac1 + "\neth1:" + kMac2 + "\n"),
                "02-AB-3C-56-01-A1\r\n" + kPrompt2 + "02-ab-3c-56-01-a2\r\n"),
-        Row("two entries typed")
-            .Args({"1", "2"})
-            .On(Stdin::kTerminal)
-            .Type({"02ab3c5601a1", "02:AB:3C:56:01:A2\r"})
-            .Exit(0)
-            .Record(kPassBoth)
-            .Has("02-ab-3c-56-01-a1")
-            .Has("02-AB-3C-56-01-A2"),
+        Row("two entries typed").Args({"1", "2"}).On(Stdin::kTerminal)
+            .Type({"02ab3c5601a1", "02:AB:3C:56:01:A2\r"}).Exit(0).Record(kPassBoth)
+            .Has("02-ab-3c-56-01-a1").Has("02-AB-3C-56-01-A2"),
         Interrupted("SIGTERM", SIGTERM),
         Interrupted("SIGINT", SIGINT),
         Interrupted("SIGHUP", SIGHUP),
@@ -86,41 +70,29 @@ std::vector<Row> TerminalRows()
         Interrupted("SIGTERM, non-blocking descriptor", SIGTERM).Nonblocking(),
         Interrupted("Ctrl-C typed", SIGINT).Type({"\x03"}),
         Interrupted("Ctrl-backslash typed", SIGQUIT).Type({"\x1c"}),
-        Interrupted("SIGINT after two digits", SIGINT)
-            .AtEachEntry([typed = false](const Entry &e) mutable {
-                if (!typed)
-                    TypeKeys(e, "02");
-                typed = true;
-                return e.out.find("02-") != std::string::npos && kill(e.pid, SIGINT) == 0;
-            }),
+        Interrupted("SIGINT after two digits", SIGINT).AtEachEntry([typed = false](const Entry &e) mutable {
+            if (!typed)
+                TypeKeys(e, "02");
+            typed = true;
+            return e.out.find("02-") != std::string::npos && kill(e.pid, SIGINT) == 0;
+        }),
         // Started with SIGHUP ignored (nohup): a hang-up during the entry
         // does not end the run; the entry still takes the code.
-        Echoes(Row("ignored hang-up stays ignored")
-                   .Args({"1"})
-                   .On(Stdin::kTerminal)
-                   .IgnoreHup()
+        Echoes(Row("ignored hang-up stays ignored").Args({"1"}).On(Stdin::kTerminal).IgnoreHup()
                    .AtEachEntry([](const Entry &e) {
                        kill(e.pid, SIGHUP);
                        TypeKeys(e, kMac1);
                        return true;
                    })
-                   .Exit(0)
-                   .Record(kPass1),
+                   .Exit(0).Record(kPass1),
                "02-AB-3C-56-01-A1\r\n"),
         // Without a terminal: the entry ends at the end of input.
-        Row("standard input closed")
-            .Args({"1", "2"})
-            .On(Stdin::kClosed)
-            .FailsWithBanner()
-            .Has(abandoned)
+        Row("standard input closed").Args({"1", "2"}).On(Stdin::kClosed).FailsWithBanner().Has(abandoned)
             .Requests({kGetId}),
-        Row("standard input /dev/null")
-            .Args({"1", "2"})
-            .On(Stdin::kDevNull)
-            .FailsWithBanner()
-            .Has(abandoned)
+        Row("standard input /dev/null").Args({"1", "2"}).On(Stdin::kDevNull).FailsWithBanner().Has(abandoned)
             .Requests({kGetId}),
     };
+    // clang-format on
 }
 
 class Pty : public ::testing::TestWithParam<Row> {};

@@ -61,103 +61,70 @@ const std::vector<std::string> kRebootJournalAfterSet = Cat({{kReset},
 
 std::vector<Row> ArgumentRows()
 {
+    // clang-format off
     return {
         Row("1 T reads TALVEK1.DAT only")
-            .Args({"1", "T"})
-            .File("TALVEK1.DAT", kDat1)
-            .Passes(kPass1)
-            .Out(OnePortPass(0))
-            .Journal(OnePortJournal(0)),
+            .Args({"1", "T"}).File("TALVEK1.DAT", kDat1)
+            .Passes(kPass1).Out(OnePortPass(0)).Journal(OnePortJournal(0)),
         Row("1 t lower case")
-            .Args({"1", "t"})
-            .File("TALVEK1.DAT", kDat1)
-            .Passes(kPass1)
-            .Journal(OnePortJournal(0)),
+            .Args({"1", "t"}).File("TALVEK1.DAT", kDat1)
+            .Passes(kPass1).Journal(OnePortJournal(0)),
         ParseFailure("1 T without TALVEK1.DAT").Args({"1", "T"}).File("TALVEK2.DAT", kDat2),
         Row("1 2 T reads both files")
-            .Args({"1", "2", "T"})
-            .File("TALVEK1.DAT", kDat1)
-            .File("TALVEK2.DAT", kDat2)
-            .Passes(kPassBoth)
-            .Out(kBothPortsOut)
-            .Journal(kBothPortsJournal),
+            .Args({"1", "2", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2)
+            .Passes(kPassBoth).Out(kBothPortsOut).Journal(kBothPortsJournal),
         Row("1 2 T lower case digits CRLF and trailing text")
             .Args({"1", "2", "T"})
             .File("TALVEK1.DAT", "02ab3c5601a1\r\n")
             .File("TALVEK2.DAT", "02AB3C5601A2 scanned at line 4\nmore\n")
-            .Passes(kPassBoth)
-            .Journal(kBothPortsJournal),
+            .Passes(kPassBoth).Journal(kBothPortsJournal),
         ParseFailure("1 2 T without TALVEK2.DAT").Args({"1", "2", "T"}).File("TALVEK1.DAT", kDat1),
         ParseFailure("1 2 T without TALVEK1.DAT").Args({"1", "2", "T"}).File("TALVEK2.DAT", kDat2),
         Row("1 3 T reads both files programs eth0")
-            .Args({"1", "3", "T"})
-            .File("TALVEK1.DAT", kDat1)
-            .File("TALVEK2.DAT", kDat2)
-            .Passes(kPass1)
-            .Out(OnePortPass(0))
-            .Journal(OnePortJournal(0)),
+            .Args({"1", "3", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2)
+            .Passes(kPass1).Out(OnePortPass(0)).Journal(OnePortJournal(0)),
         PortWithoutMac("2 T fills eth0 but programs eth1")
-            .Args({"2", "T"})
-            .File("TALVEK1.DAT", kDat1)
-            .File("TALVEK2.DAT", kDat2),
+            .Args({"2", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2),
         ParseFailure("2 T without TALVEK1.DAT").Args({"2", "T"}).File("TALVEK2.DAT", kDat2),
         Row("1 reboot T reads both files programs eth0 with reset")
-            .Args({"1", "reboot", "T"})
-            .File("TALVEK1.DAT", kDat1)
-            .File("TALVEK2.DAT", kDat2)
+            .Args({"1", "reboot", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2)
             .Passes(kPass1)
             .Out(kHead + "Set eth0 Mac Address Success!\n" + kRebootTail)
             .Journal(Cat({{kGetId, kGet0, kSet0}, kRebootJournalAfterSet})),
         ParseFailure("1 reboot T without TALVEK2.DAT")
-            .Args({"1", "reboot", "T"})
-            .File("TALVEK1.DAT", kDat1),
+            .Args({"1", "reboot", "T"}).File("TALVEK1.DAT", kDat1),
         PortWithoutMac("1=MAC 2 T leaves eth1 without MAC")
-            .Args({"1=" + kMac1, "2", "T"})
-            .File("TALVEK1.DAT", kDat1)
-            .File("TALVEK2.DAT", kDat2),
+            .Args({"1=" + kMac1, "2", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2),
         ParseFailure("1=MAC 2 T still needs TALVEK2.DAT")
-            .Args({"1=" + kMac1, "2", "T"})
-            .File("TALVEK1.DAT", kDat1),
+            .Args({"1=" + kMac1, "2", "T"}).File("TALVEK1.DAT", kDat1),
         Row("1=MAC T assignment replaces the file")
-            .Args({"1=" + kMac1, "T"})
-            .File("TALVEK1.DAT", "02AB3C0000EE\n")
-            .Passes(kPass1)
-            .Journal(OnePortJournal(0)),
+            .Args({"1=" + kMac1, "T"}).File("TALVEK1.DAT", "02AB3C0000EE\n")
+            .Passes(kPass1).Journal(OnePortJournal(0)),
         Row("0=MAC 2=MAC programs eth1 only")
-            .Args({"0=" + kMac1, "2=" + kMac2})
-            .Scenario(kEth0Held)
-            .Passes(kPass2)
-            .Out(OnePortPass(1))
-            .Journal(OnePortJournal(1)),
+            .Args({"0=" + kMac1, "2=" + kMac2}).Scenario(kEth0Held)
+            .Passes(kPass2).Out(OnePortPass(1)).Journal(OnePortJournal(1)),
         Row("1=MAC 1=MAC the later one counts")
             .Args({"1=" + kMac1, "1=" + kMac2})
             .Passes("P\neth0:" + kMac2 + "\n")
-            .Count("raw 0x3a 0xa0 0 2 171 60 86 1 162", 1)
-            .Count(kSet0, 0),
+            .Count("raw 0x3a 0xa0 0 2 171 60 86 1 162", 1).Count(kSet0, 0),
         Row("1=lower case MAC is recorded upper case")
-            .Args({"1=02ab3c5601a1"})
-            .Passes(kPass1)
-            .Journal(OnePortJournal(0)),
+            .Args({"1=02ab3c5601a1"}).Passes(kPass1).Journal(OnePortJournal(0)),
         Row("1 T reboot takes no file and prompts, input empty")
-            .Args({"1", "T", "reboot"})
-            .File("TALVEK1.DAT", kDat1)
+            .Args({"1", "T", "reboot"}).File("TALVEK1.DAT", kDat1)
             .FailsWithBanner()
             .Out(kHead + kPrompt1 + "\nError! The value '' is invaild.\n" + kFailBanner)
             .Journal({kGetId}),
         Row("1 T reboot takes the scanned MAC")
-            .Args({"1", "T", "reboot"})
-            .File("TALVEK1.DAT", "02AB3C0000EE\n")
-            .Input(kMac1)
+            .Args({"1", "T", "reboot"}).File("TALVEK1.DAT", "02AB3C0000EE\n").Input(kMac1)
             .Passes(kPass1)
-            .Out(kHead + kPrompt1 + "02-AB-3C-56-01-A1\nSet eth0 Mac Address Success!\n" +
-                 kRebootTail)
+            .Out(kHead + kPrompt1 + "02-AB-3C-56-01-A1\nSet eth0 Mac Address Success!\n" + kRebootTail)
             .Journal(Cat({{kGetId, kGet0, kSet0}, kRebootJournalAfterSet})),
         Row("1 2=MAC ignores the assignment and prompts twice")
-            .Args({"1", "2=" + kMac2})
-            .Input(kMac1 + "02AB3C5601B2")
+            .Args({"1", "2=" + kMac2}).Input(kMac1 + "02AB3C5601B2")
             .Passes("P\neth0:" + kMac1 + "\neth1:02AB3C5601B2\n")
             .Has(kPrompt1 + "02-AB-3C-56-01-A1\n" + kPrompt2 + "02-AB-3C-56-01-B2\n"),
     };
+    // clang-format on
 }
 
 class RunArguments : public ::testing::TestWithParam<Row> {};
@@ -178,6 +145,7 @@ std::vector<Row> RevisionRows()
             .Passes(kPass1)
             .Has(std::string(kVersionLine) + line + kIniLine);
     };
+    // clang-format off
     return {
         row("default firmware", "", "BMC Revision = 1.25.3\r\n"),
         row("available flag dropped all bits set", "revision ff 85 ff ff ff ff\n",
@@ -190,13 +158,12 @@ std::vector<Row> RevisionRows()
         row("short reply leaves zeros", "getid 1 bytes 20 01 81\n", "BMC Revision = 1.0.0\r\n"),
         row("query failing", "getid 1 fail\n", "BMC Revision = ?.?.?\r\n"),
         Row("query failing skips the keyboard entry")
-            .Args({"1"})
-            .Scenario("getid 1 fail\n")
-            .Input(kMac1)
+            .Args({"1"}).Scenario("getid 1 fail\n").Input(kMac1)
             .FailsWithBanner()
             .Out(std::string(kVersionLine) + "BMC Revision = ?.?.?\r\n" + kIniLine + kFailBanner)
             .Journal({kGetId}),
     };
+    // clang-format on
 }
 
 class RunRevision : public ::testing::TestWithParam<Row> {};
@@ -218,35 +185,29 @@ std::vector<Row> RunnerRows()
             .Passes(kPass1)
             .Journal(OnePortJournal(0));
     };
+    // clang-format off
     return {
         Row("tool missing")
-            .Args({"1=" + kMac1})
-            .Remove("kovripmi")
+            .Args({"1=" + kMac1}).Remove("kovripmi")
             .FailsQuietly()
-            .Out(std::string(kVersionLine) + unknown + kIniLine +
-                 "Fast Get Mac Oem Command Fail.\n")
+            .Out(std::string(kVersionLine) + unknown + kIniLine + "Fast Get Mac Oem Command Fail.\n")
             .Journal({}),
         row("non-zero exit is silent", "getid 1 exit 3\n")
-            .Has(std::string(kVersionLine) + unknown + kIniLine)
-            .Lacks("Command execute error"),
+            .Has(std::string(kVersionLine) + unknown + kIniLine).Lacks("Command execute error"),
         row("bytes with non-zero exit", "getid 1 text \" 20 01 81 25\\n\" status 1\n")
-            .Has(std::string(kVersionLine) + unknown)
-            .Lacks("Command execute error"),
+            .Has(std::string(kVersionLine) + unknown).Lacks("Command execute error"),
         row("Error line", "getid 1 error\n")
             .Has(std::string(kVersionLine) + "Command execute error\n" + unknown + kIniLine),
         row("exit status decides before the Error line", "getid 1 error status 2\n")
-            .Has(std::string(kVersionLine) + unknown)
-            .Lacks("Command execute error"),
-        row("Error line before the last line of bytes",
-            "getid 1 text \"Error: busy\\n 20 01 82 26 02 bf 00 00 00 01 00 05 00 00 00\\n\"\n")
-            .Has(std::string(kVersionLine) + "BMC Revision = 2.26.5\r\n")
-            .Lacks("Command execute error"),
+            .Has(std::string(kVersionLine) + unknown).Lacks("Command execute error"),
+        row("Error line before the last line of bytes", "getid 1 text \"Error: busy\\n 20 01 82 26 02 bf 00 00 00 01 00 05 00 00 00\\n\"\n")
+            .Has(std::string(kVersionLine) + "BMC Revision = 2.26.5\r\n").Lacks("Command execute error"),
         row("empty output is a success with no bytes", "getid 1 text \"\"\n")
             .Has(std::string(kVersionLine) + "BMC Revision = 0.0.0\r\n"),
-        row("upper case digits and no final line end",
-            "getid 1 text \" 20 01 83 4A 02 BF 00 00 00 01 00 0C 00 00 00\"\n")
+        row("upper case digits and no final line end", "getid 1 text \" 20 01 83 4A 02 BF 00 00 00 01 00 0C 00 00 00\"\n")
             .Has(std::string(kVersionLine) + "BMC Revision = 3.4a.12\r\n"),
     };
+    // clang-format on
 }
 
 class RunRunner : public ::testing::TestWithParam<Row> {};

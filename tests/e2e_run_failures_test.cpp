@@ -12,109 +12,70 @@ namespace {
 std::vector<Row> DriverRows()
 {
     const std::string banner_only = std::string(kVersionLine) + kFailBanner;
+    // clang-format off
     return {
         Row("offset update mode range refused")
-            .Args({"U=0"})
-            .FailsWithBanner()
+            .Args({"U=0"}).FailsWithBanner()
             .Out(std::string(kVersionLine) + "Offset must be in 0x00001~0xfffff\r\n" + kFailBanner)
             .Journal({}),
         Row("offset update mode read failing")
-            .Args({"U=1"})
-            .Scenario("getmac 1 fail\n")
-            .FailsWithBanner()
+            .Args({"U=1"}).Scenario("getmac 1 fail\n").FailsWithBanner()
             .Out(std::string(kVersionLine) + "Get eth00 Mac Address Fail.\r\n" + kFailBanner)
             .Journal({kGet0Fixed}),
-        Row("data file missing").Args({"1", "T"}).FailsWithBanner().Out(banner_only).Journal({}),
+        Row("data file missing")
+            .Args({"1", "T"}).FailsWithBanner().Out(banner_only).Journal({}),
         Row("no arguments shows usage and touches nothing")
-            .Args({})
-            .Remove("TALVEK.ini")
-            .Exit(1)
-            .Shows(Banner::kNone)
-            .Record(kStaleRecord)
-            .Out(std::string(kVersionLine) + kUsage)
-            .Journal({})
-            .Absent("MAC_LOG.txt"),
+            .Args({}).Remove("TALVEK.ini").Exit(1).Shows(Banner::kNone).Record(kStaleRecord)
+            .Out(std::string(kVersionLine) + kUsage).Journal({}).Absent("MAC_LOG.txt"),
         Row("INI file missing")
-            .Args({kArg1})
-            .Remove("TALVEK.ini")
-            .FailsWithBanner()
+            .Args({kArg1}).Remove("TALVEK.ini").FailsWithBanner()
             .Out(std::string(kVersionLine) + kRevisionLine + kNoIni + kFailBanner)
             .Journal({kGetId}),
         Row("INI file unreadable")
-            .Args({kArg1})
-            .Remove("TALVEK.ini")
-            .Dir("TALVEK.ini")
-            .FailsWithBanner()
+            .Args({kArg1}).Remove("TALVEK.ini").Dir("TALVEK.ini").FailsWithBanner()
             .Out(std::string(kVersionLine) + kRevisionLine + kNoIni + kFailBanner)
             .Journal({kGetId}),
         Row("keyboard entry abandoned with ESC")
-            .Args({"1"})
-            .Input("02AB\x1b" + kMac1)
-            .FailsWithBanner()
-            .Out(kHead + kPrompt1 + "02-AB-\nError! The value '02AB\x1b' is invaild.\n" +
-                 kFailBanner)
+            .Args({"1"}).Input("02AB\x1b" + kMac1).FailsWithBanner()
+            .Out(kHead + kPrompt1 + "02-AB-\nError! The value '02AB\x1b' is invaild.\n" + kFailBanner)
             .Journal({kGetId}),
         Row("first entry abandoned the second is not prompted")
-            .Args({"1", "2"})
-            .Input("\x1b" + kMac1 + kMac2)
-            .FailsWithBanner()
+            .Args({"1", "2"}).Input("\x1b" + kMac1 + kMac2).FailsWithBanner()
             .Out(kHead + kPrompt1 + "\nError! The value '\x1b' is invaild.\n" + kFailBanner)
             .Journal({kGetId}),
         Row("keyboard input ending early")
-            .Args({"2"})
-            .Input("02AB3C")
-            .FailsWithBanner()
-            .Out(kHead + kPrompt2 + "02-AB-3C-\nError! The value '02AB3C' is invaild.\n" +
-                 kFailBanner)
+            .Args({"2"}).Input("02AB3C").FailsWithBanner()
+            .Out(kHead + kPrompt2 + "02-AB-3C-\nError! The value '02AB3C' is invaild.\n" + kFailBanner)
             .Journal({kGetId}),
         Row("second entry ending early after the first")
-            .Args({"1", "2"})
-            .Input(kMac1)
-            .FailsWithBanner()
+            .Args({"1", "2"}).Input(kMac1).FailsWithBanner()
             .Out(kHead + kPrompt1 + "02-AB-3C-56-01-A1\n" + kPrompt2 +
                  "\nError! The value '' is invaild.\n" + kFailBanner)
             .Journal({kGetId}),
         Row("revision query failing skips the entry")
-            .Args({"1"})
-            .Scenario("getid 1 error\n")
-            .Input(kMac1)
-            .FailsWithBanner()
+            .Args({"1"}).Scenario("getid 1 error\n").Input(kMac1).FailsWithBanner()
             .Out(std::string(kVersionLine) + "Command execute error\nBMC Revision = ?.?.?\r\n" +
                  kIniLine + kFailBanner)
             .Journal({kGetId}),
         Row("selected port without MAC")
-            .Args({"2", "T"})
-            .File("TALVEK1.DAT", kMac1 + "\n")
-            .FailsWithBanner()
-            .Out(kHead + kFailBanner)
-            .Journal({kGetId}),
+            .Args({"2", "T"}).File("TALVEK1.DAT", kMac1 + "\n").FailsWithBanner()
+            .Out(kHead + kFailBanner).Journal({kGetId}),
         Row("MAC refused")
-            .Args({"1=02AB3D5601A1"})
-            .FailsWithBanner()
+            .Args({"1=02AB3D5601A1"}).FailsWithBanner()
             .Out(kHead + "Error! Mac 02-AB-3D-56-01-A1 is invalid.\n" + kFailBanner)
             .Journal({kGetId}),
         Row("check only selects no port")
-            .Args({"check"})
-            .FailsQuietly()
-            .Out(kHead)
-            .Journal({kGetId}),
+            .Args({"check"}).FailsQuietly().Out(kHead).Journal({kGetId}),
         Row("fail_log only selects no port")
-            .Args({"fail_log"})
-            .FailsQuietly()
-            .Out(kHead)
-            .Journal({kGetId})
+            .Args({"fail_log"}).FailsQuietly().Out(kHead).Journal({kGetId})
             .Absent("MAC_LOG.txt"),
         Row("ports 3 and 4 and unknown words select no port")
-            .Args({"3", "4", "C", "v", "Reboot"})
-            .FailsQuietly()
-            .Out(kHead)
-            .Journal({kGetId}),
+            .Args({"3", "4", "C", "v", "Reboot"}).FailsQuietly().Out(kHead).Journal({kGetId}),
         Row("check only without INI")
-            .Args({"check"})
-            .Remove("TALVEK.ini")
-            .FailsWithBanner()
+            .Args({"check"}).Remove("TALVEK.ini").FailsWithBanner()
             .Out(std::string(kVersionLine) + kRevisionLine + kNoIni + kFailBanner),
     };
+    // clang-format on
 }
 
 class RunDriverFailure : public ::testing::TestWithParam<Row> {};
@@ -141,6 +102,7 @@ std::vector<Row> DatContentRows()
     };
     const std::string ok1 = kMac1 + "\n";
     const std::string ok2 = kMac2 + "\n";
+    // clang-format off
     return {
         bad("separators", {"1", "T"}, "TALVEK1.DAT", "02-AB-3C-56-01-A1\n", ok2),
         bad("short line", {"1", "T"}, "TALVEK1.DAT", "02AB3C\n", ok2),
@@ -148,16 +110,14 @@ std::vector<Row> DatContentRows()
         bad("empty file", {"1", "T"}, "TALVEK1.DAT", "", ok2),
         bad("leading blank", {"1", "2", "T"}, "TALVEK1.DAT", " " + ok1, ok2),
         bad("second file not hex", {"1", "2", "T"}, "TALVEK2.DAT", ok1, "02AB3C5601AZ\n"),
-        bad("second file read though replaced", {"1=" + kMac1, "2", "T"}, "TALVEK2.DAT", ok1, "\n"),
+        bad("second file read though replaced", {"1=" + kMac1, "2", "T"}, "TALVEK2.DAT", ok1,
+            "\n"),
         Row("text after twelve digits is ignored")
-            .Args({"1", "T"})
-            .File("TALVEK1.DAT", kMac1 + "-ZZ\nnext line\n")
-            .Passes(kPass1),
+            .Args({"1", "T"}).File("TALVEK1.DAT", kMac1 + "-ZZ\nnext line\n").Passes(kPass1),
         Row("twelve digits without line end")
-            .Args({"1", "T"})
-            .File("TALVEK1.DAT", kMac1)
-            .Passes(kPass1),
+            .Args({"1", "T"}).File("TALVEK1.DAT", kMac1).Passes(kPass1),
     };
+    // clang-format on
 }
 
 class RunDatContent : public ::testing::TestWithParam<Row> {};
@@ -192,6 +152,7 @@ std::vector<Row> AllowListRows()
     const std::string surplus_keys = "AVL_MASK=FFFFFF000000 AVL_VALUE=02AB3C000000";
     std::string long_line = "AVL_MASK=FFFFFFFFFFFF AVL_VALUE=02AB3C000001 ";
     long_line += std::string(255 - long_line.size(), 'x') + surplus_keys + "\n";
+    // clang-format off
     return {
         admitted("keys reversed lower case digits comment after",
                  "AVL_VALUE=02ab3c000000 ; AVL_MASK=ffffff000000 ; vendor block\n", kIniLine),
@@ -201,22 +162,20 @@ std::vector<Row> AllowListRows()
                  "INI(0) - AVL_MASK=FFFFFFFFFFFF, AVL_VALUE=02AB3C5601A1\n"),
         admitted("CRLF NUL and a last line without line end",
                  "AVL_MASK=FFFFFFFFFFFF, AVL_VALUE=02AB3C000001\r\n"
-                 "AVL_MASK=000000000000" +
-                     nul +
-                     "AVL_VALUE=000000000000\n"
-                     "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000",
+                 "AVL_MASK=000000000000" + nul + "AVL_VALUE=000000000000\n"
+                 "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000",
                  "INI(0) - AVL_MASK=FFFFFFFFFFFF, AVL_VALUE=02AB3C000001\n"
                  "INI(1) - AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n"),
         admitted("thirteen digits give the first twelve",
                  "AVL_MASK=FFFFFF0000001 AVL_VALUE=02AB3C0000009\n", kIniLine),
-        admitted("mask of zeros admits every MAC", "AVL_MASK=000000000000 AVL_VALUE=000000000000\n",
+        admitted("mask of zeros admits every MAC",
+                 "AVL_MASK=000000000000 AVL_VALUE=000000000000\n",
                  "INI(0) - AVL_MASK=000000000000, AVL_VALUE=000000000000\n"),
         refused("empty file", "", ""),
         refused("eleven digits blanks and lower case keys give nothing",
                 "AVL_MASK=FFFFFF00000 AVL_VALUE=02AB3C000000\n"
                 "AVL_MASK= FFFFFF000000 AVL_VALUE=02AB3C000000\n"
-                "avl_mask=FFFFFF000000 avl_value=02AB3C000000\n",
-                ""),
+                "avl_mask=FFFFFF000000 avl_value=02AB3C000000\n", ""),
         refused("only the first occurrence of a key counts",
                 "AVL_MASK=FFFFFF00000X AVL_MASK=FFFFFF000000 AVL_VALUE=02AB3C000000\n", ""),
         refused("value with bits outside the mask admits nothing",
@@ -225,30 +184,25 @@ std::vector<Row> AllowListRows()
         refused("long line keeps 255 characters and the rest is no line", long_line,
                 "INI(0) - AVL_MASK=FFFFFFFFFFFF, AVL_VALUE=02AB3C000001\n"),
         Row("first refused the second is not examined")
-            .Args({"1=02AB3D5601A1", "2=02AB3E5601A2"})
-            .FailsWithBanner()
+            .Args({"1=02AB3D5601A1", "2=02AB3E5601A2"}).FailsWithBanner()
             .Out(kHead + "Error! Mac 02-AB-3D-56-01-A1 is invalid.\n" + kFailBanner)
             .Journal({kGetId}),
         Row("second refused")
-            .Args({kArg1, "2=02AB3D5601A2"})
-            .FailsWithBanner()
+            .Args({kArg1, "2=02AB3D5601A2"}).FailsWithBanner()
             .Out(kHead + "Error! Mac 02-AB-3D-56-01-A2 is invalid.\n" + kFailBanner)
             .Journal({kGetId}),
         Row("scanned MAC refused after its entry")
-            .Args({"1"})
-            .Input("02ab3d5601a1")
-            .FailsWithBanner()
-            .Out(kHead + kPrompt1 +
-                 "02-ab-3d-56-01-a1\nError! Mac 02-AB-3D-56-01-A1 is invalid.\n" + kFailBanner)
+            .Args({"1"}).Input("02ab3d5601a1").FailsWithBanner()
+            .Out(kHead + kPrompt1 + "02-ab-3d-56-01-a1\nError! Mac 02-AB-3D-56-01-A1 is invalid.\n" +
+                 kFailBanner)
             .Journal({kGetId}),
         Row("MAC from the data file refused")
-            .Args({"1", "2", "T"})
-            .File("TALVEK1.DAT", kMac1 + "\n")
-            .File("TALVEK2.DAT", "02AB3F000002\n")
+            .Args({"1", "2", "T"}).File("TALVEK1.DAT", kMac1 + "\n").File("TALVEK2.DAT", "02AB3F000002\n")
             .FailsWithBanner()
             .Out(kHead + "Error! Mac 02-AB-3F-00-00-02 is invalid.\n" + kFailBanner)
             .Journal({kGetId}),
     };
+    // clang-format on
 }
 
 class RunAllowList : public ::testing::TestWithParam<Row> {};
@@ -307,49 +261,30 @@ std::vector<Row> UnwritableRecordRows()
 {
     const std::string through = kHead + "Set eth0 Mac Address Success!\n" + Countdown(3, 3) +
                                 kMacReady + "\n" + kReadbackTitle;
+    // clang-format off
     return {
         Row("passing run turns into FAIL")
-            .Args({kArg1})
-            .Dir("TALVEK.txt")
-            .Exit(1)
-            .Shows(Banner::kFail)
+            .Args({kArg1}).Dir("TALVEK.txt").Exit(1).Shows(Banner::kFail)
             .Out(through + kLine1 + kRecordError + kFailBanner),
         Row("passing run with fail_log")
-            .Args({kArg1, "fail_log"})
-            .Dir("TALVEK.txt")
-            .Exit(1)
-            .Shows(Banner::kFail)
+            .Args({kArg1, "fail_log"}).Dir("TALVEK.txt").Exit(1).Shows(Banner::kFail)
             .Out(through + kLine1 + kRecordError + kFailBanner),
         Row("failed verdict prints the message after the banner")
-            .Args({kArg1})
-            .Dir("TALVEK.txt")
-            .Scenario("getmac0 4 bytes 0 0 0 0 0 0\n")
-            .Exit(1)
-            .Shows(Banner::kFail)
-            .Out(through +
-                 "The 1st MAC = 00-00-00-00-00-00\n"
-                 "The MAC value is invaild, all are zero.\n" +
-                 kFailBanner + kRecordError),
+            .Args({kArg1}).Dir("TALVEK.txt").Scenario("getmac0 4 bytes 0 0 0 0 0 0\n")
+            .Exit(1).Shows(Banner::kFail)
+            .Out(through + "The 1st MAC = 00-00-00-00-00-00\n"
+                 "The MAC value is invaild, all are zero.\n" + kFailBanner + kRecordError),
         Row("refused MAC")
-            .Args({"1=02AB3D5601A1"})
-            .Dir("TALVEK.txt")
-            .Exit(1)
-            .Shows(Banner::kFail)
+            .Args({"1=02AB3D5601A1"}).Dir("TALVEK.txt").Exit(1).Shows(Banner::kFail)
             .Out(kHead + "Error! Mac 02-AB-3D-56-01-A1 is invalid.\n" + kFailBanner + kRecordError),
         Row("quiet failure")
-            .Args({kArg1})
-            .Dir("TALVEK.txt")
-            .Scenario("setmac 1 fail\n")
-            .Exit(1)
-            .Shows(Banner::kNone)
-            .Out(kHead + kRecordError),
+            .Args({kArg1}).Dir("TALVEK.txt").Scenario("setmac 1 fail\n").Exit(1)
+            .Shows(Banner::kNone).Out(kHead + kRecordError),
         Row("usage only writes nothing")
-            .Args({})
-            .Dir("TALVEK.txt")
-            .Exit(1)
-            .Shows(Banner::kNone)
+            .Args({}).Dir("TALVEK.txt").Exit(1).Shows(Banner::kNone)
             .Out(std::string(kVersionLine) + kUsage),
     };
+    // clang-format on
 }
 
 class RunUnwritableRecord : public ::testing::TestWithParam<Row> {};

@@ -61,10 +61,11 @@ std::vector<Row> ShellRows()
     // The offset mode writing eth1 := 02AB3C5601A1 + 1.
     const std::vector<std::string> offset = {kGet0Fixed, kSleep,     kSet1Fixed,
                                              kSleep,     kGet1Fixed, kSleep};
+    // clang-format off
     return {
         Safe("arguments",
-             {kArg1 + "$(>PWNG)", kArg2 + "`>PWNH`", ";>PWNI", "|>PWNJ", "&>PWNK", "'>PWNL'",
-              "\">PWNM\"", "\n>PWNO\n", "reboot;>PWNQ", "x $(>PWNR) `>PWNS`"},
+             {kArg1 + "$(>PWNG)", kArg2 + "`>PWNH`", ";>PWNI", "|>PWNJ", "&>PWNK", "'>PWNL'", "\">PWNM\"",
+              "\n>PWNO\n", "reboot;>PWNQ", "x $(>PWNR) `>PWNS`"},
              kBothPortsJournal),
         Safe("offset argument", {"U=1;>PWNG$(>PWNH)`>PWNI`|>PWNJ&>PWNK\n>PWNL"}, offset)
             .Scenario("mac eth0 " + kMac1 + "\n"),
@@ -72,17 +73,10 @@ std::vector<Row> ShellRows()
             .File("TALVEK1.DAT", kMac1 + "$(>PWNG)`>PWNH`;>PWNI\n")
             .File("TALVEK2.DAT", kMac2 + "|>PWNJ&>PWNK\n'>PWNL'\"$(>PWNM)\"\n"),
         Safe("allow-list", {kArg1, kArg2}, kBothPortsJournal)
-            .File(
-                "TALVEK.ini",
-                "AVL_MASK=FFFFFF000000 AVL_VALUE=02AB3C000000 $(>PWNG) `>PWNH`;>PWNI|>PWNJ&>PWNK'\"\n"
-                "$(>PWNL)\n;`>PWNM`\n\">PWNO\" AVL_MASK=$(>PWNQ) AVL_VALUE=`>PWNR`\n"),
+            .File("TALVEK.ini", "AVL_MASK=FFFFFF000000 AVL_VALUE=02AB3C000000 $(>PWNG) `>PWNH`;>PWNI|>PWNJ&>PWNK'\"\n"
+                                "$(>PWNL)\n;`>PWNM`\n\">PWNO\" AVL_MASK=$(>PWNQ) AVL_VALUE=`>PWNR`\n"),
         Safe("keyboard input", {"1", "2"}, kBothPortsJournal)
-            .Input("0$(>PWNG)2"
-                   "`>PWNH`AB"
-                   ";>PWNI3C"
-                   "|>PWNJ56"
-                   "&>PWNK01"
-                   "'>PWNL'A1\n"
+            .Input("0$(>PWNG)2" "`>PWNH`AB" ";>PWNI3C" "|>PWNJ56" "&>PWNK01" "'>PWNL'A1\n"
                    "\"02AB3C5601A2\"$(>PWNM)\n"),
         // The tool is run as "./kovripmi", relative to the working directory.
         Safe("working directory name", {kArg1, kArg2}, kBothPortsJournal, dir)
@@ -92,6 +86,7 @@ std::vector<Row> ShellRows()
                 s.write(dir + "/TALVEK.ini", kAllowAllIni);
             }),
     };
+    // clang-format on
 }
 
 class ShellSafety : public ::testing::TestWithParam<Row> {};

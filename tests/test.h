@@ -252,172 +252,49 @@ struct Row {
     std::vector<std::string> absent;
     std::function<void(const Station &, const Result &)> then;
 
+    // clang-format off
     explicit Row(std::string n) : name(std::move(n)) {}
 
-    Row &Args(std::vector<std::string> a)
-    {
-        launch.args = std::move(a);
-        return *this;
-    }
-    Row &Scenario(std::string s)
-    {
-        scenario = std::move(s);
-        return *this;
-    }
-    Row &Tool(std::string t)
-    {
-        tool = std::move(t);
-        return *this;
-    }
-    Row &File(std::string f, std::string c)
-    {
-        files.emplace_back(std::move(f), std::move(c));
-        return *this;
-    }
-    Row &Remove(std::string f)
-    {
-        removed.push_back(std::move(f));
-        return *this;
-    }
-    Row &Dir(std::string d)
-    {
-        dirs.push_back(std::move(d));
-        return *this;
-    }
-    Row &Setup(std::function<void(Station &)> f)
-    {
-        setup = std::move(f);
-        return *this;
-    }
-    Row &Input(std::string keys)
-    {
-        launch.input = std::move(keys);
-        return *this;
-    }
-    Row &On(Stdin in)
-    {
-        launch.in = in;
-        return *this;
-    }
+    Row &Args(std::vector<std::string> a) { launch.args = std::move(a); return *this; }
+    Row &Scenario(std::string s) { scenario = std::move(s); return *this; }
+    Row &Tool(std::string t) { tool = std::move(t); return *this; }
+    Row &File(std::string f, std::string c) { files.emplace_back(std::move(f), std::move(c)); return *this; }
+    Row &Remove(std::string f) { removed.push_back(std::move(f)); return *this; }
+    Row &Dir(std::string d) { dirs.push_back(std::move(d)); return *this; }
+    Row &Setup(std::function<void(Station &)> f) { setup = std::move(f); return *this; }
+    Row &Input(std::string keys) { launch.input = std::move(keys); return *this; }
+    Row &On(Stdin in) { launch.in = in; return *this; }
     Row &Type(std::vector<std::string> per_entry);
     Row &SignalAtEntry(int sig);
-    Row &AtEachEntry(AtEntry f)
-    {
-        launch.at_entry = std::move(f);
-        return *this;
-    }
-    Row &Nonblocking()
-    {
-        launch.nonblocking = true;
-        return *this;
-    }
-    Row &IgnoreHup()
-    {
-        launch.ignore_hup = true;
-        return *this;
-    }
-    Row &Unprivileged()
-    {
-        launch.unprivileged = true;
-        return *this;
-    }
-    Row &JournalAt(std::string name)
-    {
-        launch.journal = std::move(name);
-        return *this;
-    }
-    Row &In(std::string subdir)
-    {
-        launch.dir = std::move(subdir);
-        return *this;
-    }
-    Row &Env(std::string name_value)
-    {
-        launch.env.push_back(std::move(name_value));
-        return *this;
-    }
+    Row &AtEachEntry(AtEntry f) { launch.at_entry = std::move(f); return *this; }
+    Row &Nonblocking() { launch.nonblocking = true; return *this; }
+    Row &IgnoreHup() { launch.ignore_hup = true; return *this; }
+    Row &Unprivileged() { launch.unprivileged = true; return *this; }
+    Row &JournalAt(std::string name) { launch.journal = std::move(name); return *this; }
+    Row &In(std::string subdir) { launch.dir = std::move(subdir); return *this; }
+    Row &Env(std::string name_value) { launch.env.push_back(std::move(name_value)); return *this; }
 
-    Row &Exit(int code)
-    {
-        exit_code = code;
-        signal = 0;
-        return *this;
-    }
-    Row &Killed(int sig)
-    {
-        signal = sig;
-        return *this;
-    }
-    Row &Shows(Banner b)
-    {
-        banner = b;
-        return *this;
-    }
-    Row &Record(std::string r)
-    {
-        record = std::move(r);
-        return *this;
-    }
-    Row &Out(std::string o)
-    {
-        out = std::move(o);
-        return *this;
-    }
-    Row &Has(std::string s)
-    {
-        has.push_back(std::move(s));
-        return *this;
-    }
-    Row &Lacks(std::string s)
-    {
-        lacks.push_back(std::move(s));
-        return *this;
-    }
-    Row &Journal(std::vector<std::string> j)
-    {
-        journal = std::move(j);
-        return *this;
-    }
-    Row &Requests(std::vector<std::string> r)
-    {
-        requests = std::move(r);
-        return *this;
-    }
-    Row &Count(std::string line, int n)
-    {
-        counts.emplace_back(std::move(line), n);
-        return *this;
-    }
-    Row &Sleeps(int n)
-    {
-        sleeps = n;
-        return *this;
-    }
-    Row &Holds(std::string f, std::string c)
-    {
-        holds.emplace_back(std::move(f), std::move(c));
-        return *this;
-    }
-    Row &Size(std::string f, size_t n)
-    {
-        sizes.emplace_back(std::move(f), n);
-        return *this;
-    }
-    Row &Absent(std::string f)
-    {
-        absent.push_back(std::move(f));
-        return *this;
-    }
-    Row &Then(std::function<void(const Station &, const Result &)> f)
-    {
-        then = std::move(f);
-        return *this;
-    }
+    Row &Exit(int code) { exit_code = code; signal = 0; return *this; }
+    Row &Killed(int sig) { signal = sig; return *this; }
+    Row &Shows(Banner b) { banner = b; return *this; }
+    Row &Record(std::string r) { record = std::move(r); return *this; }
+    Row &Out(std::string o) { out = std::move(o); return *this; }
+    Row &Has(std::string s) { has.push_back(std::move(s)); return *this; }
+    Row &Lacks(std::string s) { lacks.push_back(std::move(s)); return *this; }
+    Row &Journal(std::vector<std::string> j) { journal = std::move(j); return *this; }
+    Row &Requests(std::vector<std::string> r) { requests = std::move(r); return *this; }
+    Row &Count(std::string line, int n) { counts.emplace_back(std::move(line), n); return *this; }
+    Row &Sleeps(int n) { sleeps = n; return *this; }
+    Row &Holds(std::string f, std::string c) { holds.emplace_back(std::move(f), std::move(c)); return *this; }
+    Row &Size(std::string f, size_t n) { sizes.emplace_back(std::move(f), n); return *this; }
+    Row &Absent(std::string f) { absent.push_back(std::move(f)); return *this; }
+    Row &Then(std::function<void(const Station &, const Result &)> f) { then = std::move(f); return *this; }
 
     // The common ends of a run.
     Row &Passes(std::string rec) { return Exit(0).Shows(Banner::kPass).Record(std::move(rec)); }
     Row &FailsWithBanner() { return Exit(1).Shows(Banner::kFail).Record(kFailRecord); }
     Row &FailsQuietly() { return Exit(1).Shows(Banner::kNone).Record(kFailRecord); }
+    // clang-format on
 };
 
 void PrintTo(const Row &r, std::ostream *os);
