@@ -390,140 +390,149 @@ bool KeyMode(int tty)
     return tcgetattr(tty, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0;
 }
 
+// TALVEK started, and the launcher's ends of its standard streams.
+struct Child {
+    pid_t pid = -1;
+    int screen = -1;    // its output
+    int keys = -1;      // where keys go (the terminal, or the pipe), or -1
+    int terminal = -1;  // the terminal's own side, kept open to look at its state
+    long long t0 = 0;
+};
+
+// Starts TALVEK with standard input as the launch says; on a terminal its
+// starting state goes into r first. false when nothing could be started.
+bool Start(const Station &s, const Launch &l, Result *r, Child *c)
+{
+    const bool tty = l.in == Stdin::kTerminal;
+    int master = -1, out[2] = {-1, -1}, in[2] = {-1, -1};
+    if (tty) {
+        if (openpty(&master, &c->terminal, nullptr, nullptr, nullptr) != 0)
+            return false;
+        // TALVEK gets the terminal as its streams only, as from a login.
+        fcntl(master, F_SETFD, FD_CLOEXEC);
+        fcntl(c->terminal, F_SETFD, FD_CLOEXEC);
+        if (l.nonblocking)
+            fcntl(c->terminal, F_SETFL, fcntl(c->terminal, F_GETFL) | O_NONBLOCK);
+        if (!l.input.empty())
+            TypeKeys(Entry{0, master, 0, r->out}, l.input);
+        // Taken before TALVEK starts, so it cannot have changed it yet.
+        tcgetattr(c->terminal, &r->term_before);
+        r->flags_before = fcntl(c->terminal, F_GETFL);
+    } else if (pipe2(out, O_CLOEXEC) != 0 || (l.in == Stdin::kPipe && pipe2(in, O_CLOEXEC) != 0)) {
+        return false;
+    }
+    const Binaries &bin = l.unprivileged ? Public() : Own();  // copied before the fork
+    int err =
+        open(s.path(".talvek.stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    c->t0 = NowNs();
+    c->pid = fork();
+    if (c->pid == 0) {
+        if (tty) {
+            setsid();
+            ioctl(c->terminal, TIOCSCTTY, 0);
+        }
+        int stdin_fd = tty                       ? c->terminal
+                       : l.in == Stdin::kPipe    ? in[0]
+                       : l.in == Stdin::kDevNull ? open("/dev/null", O_RDONLY)
+                                                 : -1;
+        if (stdin_fd >= 0)
+            dup2(stdin_fd, 0);
+        else
+            close(0);
+        dup2(tty ? c->terminal : out[1], 1);
+        ExecTalvek(s, l, bin, err);
+    }
+    close(err);
+    c->screen = tty ? master : out[0];
+    c->keys = tty ? master : in[1];
+    for (int fd : {out[1], in[0]})
+        if (fd >= 0)
+            close(fd);
+    if (l.in == Stdin::kPipe)
+        fcntl(c->keys, F_SETFL, O_NONBLOCK);
+    return c->pid > 0;
+}
+
+// Reads TALVEK's output until it has ended and the output is drained:
+// keys on a pipe are written as the pipe takes them, then the end of input
+// (unless entries still want to type); each entry gets the launch's action.
+void Collect(const Launch &l, Child *c, Result *r, int *st)
+{
+    AtEntry act = l.at_entry;  // a fresh copy: an action with state starts anew in every run
+    size_t fed = 0, acted = 0;
+    bool reaped = false;
+    for (;;) {
+        while (l.in == Stdin::kPipe && c->keys >= 0 && fed < l.input.size()) {
+            ssize_t n = write(c->keys, l.input.data() + fed, l.input.size() - fed);
+            if (n <= 0)
+                break;
+            fed += static_cast<size_t>(n);
+        }
+        if (l.in == Stdin::kPipe && c->keys >= 0 && fed == l.input.size() && !act) {
+            close(c->keys);
+            c->keys = -1;
+        }
+        struct pollfd pfd = {c->screen, POLLIN, 0};
+        if (poll(&pfd, 1, reaped ? 0 : 10) > 0) {
+            char buf[8192];
+            ssize_t got = read(c->screen, buf, sizeof(buf));
+            if (got > 0) {
+                r->out.append(buf, static_cast<size_t>(got));
+                continue;
+            }
+            if (reaped || got == 0)
+                return;  // end of output
+        } else if (reaped) {
+            return;  // drained
+        }
+        if (wait4(c->pid, st, WNOHANG, &r->usage) == c->pid) {
+            reaped = true;
+            r->wall_ns = NowNs() - c->t0;
+            continue;
+        }
+        size_t prompts = static_cast<size_t>(Occurrences(r->out, "Please scan the"));
+        bool key_mode = c->terminal < 0 || KeyMode(c->terminal);
+        if (act && acted < prompts && key_mode && act(Entry{c->pid, c->keys, acted, r->out}))
+            acted++;
+        if (NowNs() - c->t0 > kHangGuardNs) {
+            r->hung = true;
+            kill(c->pid, SIGKILL);
+            wait4(c->pid, st, 0, &r->usage);
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 Result Run(const Station &s, const Launch &l)
 {
     Result r;
-    const Binaries &bin = l.unprivileged ? Public() : Own();
-    const bool tty = l.in == Stdin::kTerminal;
-    std::string errfile = s.path(".talvek.stderr");
-    int err = open(errfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    int master = -1, slave = -1, out[2] = {-1, -1}, in[2] = {-1, -1};
-    if (tty) {
-        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-            ADD_FAILURE() << "openpty: " << strerror(errno);
-            return r;
-        }
-        if (l.nonblocking)
-            fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
-        if (!l.input.empty())
-            TypeKeys(Entry{0, master, 0, r.out}, l.input);
-        // The starting state, taken before TALVEK can change it.
-        tcgetattr(slave, &r.term_before);
-        r.flags_before = fcntl(slave, F_GETFL);
-    } else if (pipe2(out, O_CLOEXEC) != 0 || (l.in == Stdin::kPipe && pipe2(in, O_CLOEXEC) != 0)) {
-        ADD_FAILURE() << "pipe: " << strerror(errno);
+    Child c;
+    if (!Start(s, l, &r, &c)) {
+        ADD_FAILURE() << "cannot start TALVEK: " << strerror(errno);
         return r;
     }
-    if (l.unprivileged)
-        Public();  // copied before the fork
-
-    long long t0 = NowNs();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (tty) {
-            setsid();
-            ioctl(slave, TIOCSCTTY, 0);
-            dup2(slave, 0);
-            dup2(slave, 1);
-        } else {
-            dup2(out[1], 1);
-            if (l.in == Stdin::kPipe) {
-                dup2(in[0], 0);
-            } else if (l.in == Stdin::kDevNull) {
-                int null = open("/dev/null", O_RDONLY);
-                dup2(null, 0);
-            } else {
-                close(0);
-            }
-        }
-        ExecTalvek(s, l, bin, err);
-    }
-    close(err);
-    int screen = tty ? master : out[0];
-    int keys = tty ? master : in[1];
-    if (!tty) {
-        close(out[1]);
-        if (in[0] >= 0)
-            close(in[0]);
-    }
-    // Keys on a pipe: written as the pipe takes them, then the end of input
-    // (unless entries still want to type).
-    size_t fed = 0;
-    if (l.in == Stdin::kPipe)
-        fcntl(keys, F_SETFL, O_NONBLOCK);
-    auto feed = [&] {
-        if (l.in != Stdin::kPipe || keys < 0)
-            return;
-        while (fed < l.input.size()) {
-            ssize_t n = write(keys, l.input.data() + fed, l.input.size() - fed);
-            if (n <= 0)
-                return;
-            fed += static_cast<size_t>(n);
-        }
-        if (!l.at_entry) {
-            close(keys);
-            keys = -1;
-        }
-    };
-
     int st = 0;
-    bool reaped = false;
-    size_t acted = 0;
-    AtEntry act = l.at_entry;  // a fresh copy: an action with state starts anew in every run
-    for (;;) {
-        feed();
-        struct pollfd pfd = {screen, POLLIN, 0};
-        if (poll(&pfd, 1, reaped ? 0 : 10) > 0) {
-            char buf[8192];
-            ssize_t got = read(screen, buf, sizeof(buf));
-            if (got > 0) {
-                r.out.append(buf, static_cast<size_t>(got));
-                continue;
-            }
-            if (reaped || got == 0)  // end of output
-                break;
-        } else if (reaped) {
-            break;  // drained
-        }
-        if (!reaped && wait4(pid, &st, WNOHANG, &r.usage) == pid) {
-            reaped = true;
-            r.wall_ns = NowNs() - t0;
-            continue;
-        }
-        if (act && !reaped &&
-            acted < static_cast<size_t>(Occurrences(r.out, "Please scan the")) &&
-            (!tty || KeyMode(slave))) {
-            if (act(Entry{pid, keys, acted, r.out}))
-                acted++;
-        }
-        if (!reaped && NowNs() - t0 > kHangGuardNs) {
-            r.hung = true;
-            kill(pid, SIGKILL);
-            wait4(pid, &st, 0, &r.usage);
-            reaped = true;
-        }
-    }
-    if (!reaped) {
-        wait4(pid, &st, 0, &r.usage);
-        r.wall_ns = NowNs() - t0;
+    Collect(l, &c, &r, &st);
+    if (!r.hung && r.wall_ns == 0) {  // output ended first
+        wait4(c.pid, &st, 0, &r.usage);
+        r.wall_ns = NowNs() - c.t0;
     }
     if (WIFEXITED(st))
         r.exit_code = WEXITSTATUS(st);
     else if (WIFSIGNALED(st))
         r.signal = WTERMSIG(st);
-    if (tty) {
-        tcgetattr(slave, &r.term_after);
-        r.flags_after = fcntl(slave, F_GETFL);
-        close(slave);
+    if (c.terminal >= 0) {
+        tcgetattr(c.terminal, &r.term_after);
+        r.flags_after = fcntl(c.terminal, F_GETFL);
+        close(c.terminal);
     }
-    if (keys >= 0)
-        close(keys);
-    if (screen != keys)
-        close(screen);
-    r.err = ReadPath(errfile);
-    unlink(errfile.c_str());
+    if (c.keys >= 0 && c.keys != c.screen)
+        close(c.keys);
+    close(c.screen);
+    r.err = s.read(".talvek.stderr");
+    s.remove(".talvek.stderr");
     r.no_user = r.exit_code == 125 && l.unprivileged;
     return r;
 }
