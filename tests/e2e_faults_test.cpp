@@ -253,15 +253,10 @@ std::vector<Row> RecordRows()
     // clang-format on
 }
 
-class FaultMatrix : public ::testing::TestWithParam<Row> {};
-TEST_P(FaultMatrix, Invariants)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Tool, FaultMatrix, ::testing::ValuesIn(ToolRows()), RowName());
-INSTANTIATE_TEST_SUITE_P(Files, FaultMatrix, ::testing::ValuesIn(FileRows()), RowName());
-INSTANTIATE_TEST_SUITE_P(Arguments, FaultMatrix, ::testing::ValuesIn(ArgumentRows()), RowName());
-INSTANTIATE_TEST_SUITE_P(Signals, FaultMatrix, ::testing::ValuesIn(SignalRows()), RowName());
-INSTANTIATE_TEST_SUITE_P(Record, FaultMatrix, ::testing::ValuesIn(RecordRows()), RowName());
+ROWS(FaultTool, ToolRows());
+ROWS(FaultFiles, FileRows());
+ROWS(FaultArguments, ArgumentRows());
+ROWS(FaultSignals, SignalRows());
+ROWS(FaultRecord, RecordRows());
 
 }  // namespace

@@ -118,11 +118,6 @@ std::vector<Row> KeyboardRows()
     // clang-format on
 }
 
-class Keyboard : public ::testing::TestWithParam<Row> {};
-TEST_P(Keyboard, Entry)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, Keyboard, ::testing::ValuesIn(KeyboardRows()), RowName());
+ROWS(Keyboard, KeyboardRows());
 
 }  // namespace

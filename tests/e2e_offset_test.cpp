@@ -159,11 +159,6 @@ std::vector<Row> OffsetRows()
     return rows;
 }
 
-class Offset : public ::testing::TestWithParam<Row> {};
-TEST_P(Offset, Mode)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, Offset, ::testing::ValuesIn(OffsetRows()), RowName());
+ROWS(Offset, OffsetRows());
 
 }  // namespace

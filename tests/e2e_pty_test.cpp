@@ -95,11 +95,6 @@ std::vector<Row> TerminalRows()
     // clang-format on
 }
 
-class Pty : public ::testing::TestWithParam<Row> {};
-TEST_P(Pty, Entry)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, Pty, ::testing::ValuesIn(TerminalRows()), RowName());
+ROWS(Pty, TerminalRows());
 
 }  // namespace

@@ -127,12 +127,7 @@ std::vector<Row> ArgumentRows()
     // clang-format on
 }
 
-class RunArguments : public ::testing::TestWithParam<Row> {};
-TEST_P(RunArguments, FilesReadAndPortsProgrammed)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunArguments, ::testing::ValuesIn(ArgumentRows()), RowName());
+ROWS(RunArguments, ArgumentRows());
 
 // The revision line for the firmware bytes of Get Device ID; the run goes on
 // whatever the query gave.
@@ -166,12 +161,7 @@ std::vector<Row> RevisionRows()
     // clang-format on
 }
 
-class RunRevision : public ::testing::TestWithParam<Row> {};
-TEST_P(RunRevision, LineAndRunGoOn)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunRevision, ::testing::ValuesIn(RevisionRows()), RowName());
+ROWS(RunRevision, RevisionRows());
 
 // The runner's failure table seen through the first request of a run (the
 // revision query) and, for a missing tool, through the whole run.
@@ -210,11 +200,6 @@ std::vector<Row> RunnerRows()
     // clang-format on
 }
 
-class RunRunner : public ::testing::TestWithParam<Row> {};
-TEST_P(RunRunner, FailureTable)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunRunner, ::testing::ValuesIn(RunnerRows()), RowName());
+ROWS(RunRunner, RunnerRows());
 
 }  // namespace

@@ -78,12 +78,7 @@ std::vector<Row> DriverRows()
     // clang-format on
 }
 
-class RunDriverFailure : public ::testing::TestWithParam<Row> {};
-TEST_P(RunDriverFailure, RecordAndBanner)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunDriverFailure, ::testing::ValuesIn(DriverRows()), RowName());
+ROWS(RunDriverFailure, DriverRows());
 
 // Data files whose start is not 12 hexadecimal digits end the run like a
 // missing file, naming the file, before anything is sent.
@@ -120,12 +115,7 @@ std::vector<Row> DatContentRows()
     // clang-format on
 }
 
-class RunDatContent : public ::testing::TestWithParam<Row> {};
-TEST_P(RunDatContent, Validated)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunDatContent, ::testing::ValuesIn(DatContentRows()), RowName());
+ROWS(RunDatContent, DatContentRows());
 
 // The allow-list seen by a whole run: which entries are printed, which MACs
 // are admitted, and that a refused MAC is never written.
@@ -205,12 +195,7 @@ std::vector<Row> AllowListRows()
     // clang-format on
 }
 
-class RunAllowList : public ::testing::TestWithParam<Row> {};
-TEST_P(RunAllowList, Admission)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunAllowList, ::testing::ValuesIn(AllowListRows()), RowName());
+ROWS(RunAllowList, AllowListRows());
 
 // An allow-list of more than 1024 entries: the first 1024 count, a warning
 // is printed once, and nothing beyond them admits a MAC.
@@ -287,12 +272,6 @@ std::vector<Row> UnwritableRecordRows()
     // clang-format on
 }
 
-class RunUnwritableRecord : public ::testing::TestWithParam<Row> {};
-TEST_P(RunUnwritableRecord, Verdict)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunUnwritableRecord, ::testing::ValuesIn(UnwritableRecordRows()),
-                         RowName());
+ROWS(RunUnwritableRecord, UnwritableRecordRows());
 
 }  // namespace

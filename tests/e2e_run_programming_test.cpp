@@ -106,12 +106,7 @@ std::vector<Row> ProgrammingRows()
     // clang-format on
 }
 
-class RunProgramming : public ::testing::TestWithParam<Row> {};
-TEST_P(RunProgramming, Branch)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunProgramming, ::testing::ValuesIn(ProgrammingRows()), RowName());
+ROWS(RunProgramming, ProgrammingRows());
 
 // The countdown after writing: its length, the Get Device ID requests and
 // the pauses, with and without the cold reset.
@@ -163,12 +158,7 @@ std::vector<Row> SettleRows()
     // clang-format on
 }
 
-class RunSettle : public ::testing::TestWithParam<Row> {};
-TEST_P(RunSettle, Countdown)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunSettle, ::testing::ValuesIn(SettleRows()), RowName());
+ROWS(RunSettle, SettleRows());
 
 // The MAC-ready pass after the countdown: a port that does not read back its
 // new MAC ends the run without banner, leaving the failure record.
@@ -218,12 +208,7 @@ std::vector<Row> MacReadyRows()
     // clang-format on
 }
 
-class RunMacReady : public ::testing::TestWithParam<Row> {};
-TEST_P(RunMacReady, Pass)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunMacReady, ::testing::ValuesIn(MacReadyRows()), RowName());
+ROWS(RunMacReady, MacReadyRows());
 
 const std::string kBadPort0 =
     "ReadbackAndCheck Error! SendRawCommand(0xE8, 0xA1, 00) gets failed(1).\n";
@@ -318,12 +303,7 @@ std::vector<Row> ReadbackRows()
     // clang-format on
 }
 
-class RunReadback : public ::testing::TestWithParam<Row> {};
-TEST_P(RunReadback, Verdict)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunReadback, ::testing::ValuesIn(ReadbackRows()), RowName());
+ROWS(RunReadback, ReadbackRows());
 
 // Pass records byte for byte.
 std::vector<Row> RecordRows()
@@ -343,12 +323,7 @@ std::vector<Row> RecordRows()
     // clang-format on
 }
 
-class RunRecord : public ::testing::TestWithParam<Row> {};
-TEST_P(RunRecord, Bytes)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, RunRecord, ::testing::ValuesIn(RecordRows()), RowName());
+ROWS(RunRecord, RecordRows());
 
 // One failure-log entry: the ctime line and an empty line, 26 bytes.
 const std::regex

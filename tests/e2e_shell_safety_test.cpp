@@ -89,11 +89,6 @@ std::vector<Row> ShellRows()
     // clang-format on
 }
 
-class ShellSafety : public ::testing::TestWithParam<Row> {};
-TEST_P(ShellSafety, OnlyOwnNumbersReachTheTool)
-{
-    Check(GetParam());
-}
-INSTANTIATE_TEST_SUITE_P(Rows, ShellSafety, ::testing::ValuesIn(ShellRows()), RowName());
+ROWS(ShellSafety, ShellRows());
 
 }  // namespace

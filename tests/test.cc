@@ -98,9 +98,11 @@ std::vector<std::string> CountdownJournal(int start, int steps)
     return j;
 }
 
-std::vector<std::string> MacReadyJournal(bool eth0, bool eth1)
+// The first line (the pause, or the probe), then one Fast Get MAC per
+// programmed port.
+static std::vector<std::string> PortReads(const std::string &first, bool eth0, bool eth1)
 {
-    std::vector<std::string> j = {kSleep};
+    std::vector<std::string> j = {first};
     if (eth0)
         j.push_back(kGet0);
     if (eth1)
@@ -108,14 +110,14 @@ std::vector<std::string> MacReadyJournal(bool eth0, bool eth1)
     return j;
 }
 
+std::vector<std::string> MacReadyJournal(bool eth0, bool eth1)
+{
+    return PortReads(kSleep, eth0, eth1);
+}
+
 std::vector<std::string> ReadbackJournal(bool eth0, bool eth1)
 {
-    std::vector<std::string> j = {kGet0Fixed};
-    if (eth0)
-        j.push_back(kGet0);
-    if (eth1)
-        j.push_back(kGet1);
-    return j;
+    return PortReads(kGet0Fixed, eth0, eth1);
 }
 
 std::string TalvekBinary()

@@ -20,9 +20,7 @@
 //     }
 //
 // Tables: a function returning std::vector<Row>, then
-//     class MyRows : public ::testing::TestWithParam<Row> {};
-//     TEST_P(MyRows, Run) { Check(GetParam()); }
-//     INSTANTIATE_TEST_SUITE_P(Rows, MyRows, ::testing::ValuesIn(MyTable()), RowName());
+//     ROWS(MyRows, MyTable());
 //
 // Station set-up: .File(name, content) (also "sub/name", directories made as
 // needed), .Remove(name), .Dir(name), .Scenario(text), .Tool(path) (another
@@ -298,6 +296,16 @@ struct Row {
 };
 
 void PrintTo(const Row &r, std::ostream *os);
+
+// One test per row of a table: ROWS(Keyboard, KeyboardRows()) makes
+// Rows/Keyboard.Run/<row name> for each row, each run through Check.
+#define ROWS(suite, table)                                                                         \
+    class suite : public ::testing::TestWithParam<Row> {};                                         \
+    TEST_P(suite, Run)                                                                             \
+    {                                                                                              \
+        Check(GetParam());                                                                         \
+    }                                                                                              \
+    INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(table), RowName())
 
 // Test names from row names: letters and digits kept, the rest as '_'.
 struct RowName {
