@@ -22,18 +22,22 @@
 // Tables: a function returning std::vector<Row>, then
 //     ROWS(MyRows, MyTable());
 //
-// Station set-up: .File(name, content) (also "sub/name", directories made as
-// needed), .Remove(name), .Dir(name), .Scenario(text), .Tool(path) (another
-// ./kovripmi), .Setup([](Station &s) {...}) for anything else (chmod, a
-// script tool). Standard input: .Input(bytes) (keys on a pipe, then end of
-// input), .On(Stdin::kClosed / kDevNull / kTerminal), .Type({...}) (keys
-// typed at each entry, once its prompt is out), .SignalAtEntry(sig),
-// .Nonblocking(), .IgnoreHup(), .Unprivileged() (as root: an ordinary user),
+// Station set-up: .File(name, content) (also "sub/name", directories made
+// as needed; a configuration file such as "TALVEK.conf" the same way),
+// .Remove(name), .Dir(name) (still a directory afterwards), .Scenario(text),
+// .Tool(path) (another ./kovripmi), .Setup([](Station &s) {...}) for
+// anything else (chmod, a symlink, a script tool). Standard input:
+// .Input(bytes) (keys on a pipe, then end of input), .On(Stdin::kClosed /
+// kDevNull / kTerminal), .Type({...}) (keys typed at each entry, once its
+// prompt is out), .SignalAtEntry(sig), .AtEachEntry(action), .Nonblocking(),
+// .IgnoreHup(), .Unprivileged() (as root: an ordinary user),
 // .Env("NAME=value"), .In(subdirectory) and .JournalAt(file) (a station
 // within the station).
 // Expectations on top of the invariants: .Exit, .Killed, .Shows(Banner),
 // .Record, .Out, .Has, .Lacks, .Journal (with the pauses), .Requests,
-// .Count, .Sleeps, .Holds, .Absent, .Size, .Then(lambda) for the rest.
+// .Count, .Sleeps, .Holds (files the run must leave, with their content),
+// .Absent, .Size, .Then(lambda) for the rest. Check(row, station) runs in a
+// station the test keeps (to run again in it, or to look at it afterwards).
 //
 // The invariants, checked on every row whatever it expects:
 // - TALVEK ends by itself (a hang guard kills it and fails the row);
