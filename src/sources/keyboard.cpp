@@ -18,6 +18,10 @@ static struct termios g_saved_termios;
 static volatile sig_atomic_t g_termios_saved = 0;
 static int g_saved_flags = -1;
 
+// Set when an entry has read from a terminal; only then is there typed
+// input of ours to discard.
+static volatile sig_atomic_t g_entry_on_terminal = 0;
+
 static const int kRestoreSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 static struct sigaction g_old_actions[sizeof(kRestoreSignals) / sizeof(kRestoreSignals[0])];
 
@@ -29,11 +33,19 @@ static void RestoreStdin()
         fcntl(STDIN_FILENO, F_SETFL, g_saved_flags);
 }
 
-// Restores the terminal, then lets the signal end the process as it would
+void DiscardUnreadKeys()
+{
+    if (g_entry_on_terminal)
+        tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
+// Restores the terminal and drops what was typed for the entry (both are
+// async-signal-safe), then lets the signal end the process as it would
 // have without us.
 static void OnTerminatingSignal(int sig)
 {
     RestoreStdin();
+    DiscardUnreadKeys();
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -137,6 +149,8 @@ int GetMacFromKb(int Index, TALVEK_DATA *data)
     printf(Index == 0 ? "Please scan the 1st bar code... (ESC to exit) "
                       : "Please scan the 2nd bar code... (ESC to exit) ");
     fflush(stdout);
+    if (isatty(STDIN_FILENO))
+        g_entry_on_terminal = 1;
     EnterKeyMode();
     int rc = WaitOneMacKeyIn(KeyInBuffer);
     LeaveKeyMode();
