@@ -20,7 +20,7 @@ static int g_saved_flags = -1;
 
 // Set when an entry has read from a terminal; only then is there typed
 // input of ours to discard.
-static volatile sig_atomic_t g_entry_on_terminal = 0;
+static bool g_entry_on_terminal = false;
 
 static const int kRestoreSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 static struct sigaction g_old_actions[sizeof(kRestoreSignals) / sizeof(kRestoreSignals[0])];
@@ -39,13 +39,11 @@ void DiscardUnreadKeys()
         tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
-// Restores the terminal and drops what was typed for the entry (both are
-// async-signal-safe), then lets the signal end the process as it would
+// Restores the terminal, then lets the signal end the process as it would
 // have without us.
 static void OnTerminatingSignal(int sig)
 {
     RestoreStdin();
-    DiscardUnreadKeys();
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -150,7 +148,7 @@ int GetMacFromKb(int Index, TALVEK_DATA *data)
                       : "Please scan the 2nd bar code... (ESC to exit) ");
     fflush(stdout);
     if (isatty(STDIN_FILENO))
-        g_entry_on_terminal = 1;
+        g_entry_on_terminal = true;
     EnterKeyMode();
     int rc = WaitOneMacKeyIn(KeyInBuffer);
     LeaveKeyMode();
