@@ -532,6 +532,16 @@ Result Run(const Station &s, const Launch &l)
     if (c.terminal >= 0) {
         tcgetattr(c.terminal, &r.term_after);
         r.flags_after = fcntl(c.terminal, F_GETFL);
+        // Every byte still queued, whole lines or not: read without line
+        // editing, returning at once when nothing is left.
+        struct termios drain = r.term_after;
+        drain.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+        drain.c_cc[VMIN] = 0;
+        drain.c_cc[VTIME] = 0;
+        tcsetattr(c.terminal, TCSANOW, &drain);
+        char left[256];
+        for (ssize_t n; (n = read(c.terminal, left, sizeof(left))) > 0;)
+            r.unread.append(left, static_cast<size_t>(n));
         close(c.terminal);
     }
     if (c.keys >= 0 && c.keys != c.screen)

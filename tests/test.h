@@ -213,6 +213,7 @@ struct Result {
     struct termios term_before {
     }, term_after{};
     int flags_before = 0, flags_after = 0;  // the terminal's file status flags
+    std::string unread;                     // kTerminal: input left for the shell to read next
     long long wall_ns = 0;                  // start to reaped
     struct rusage usage {};                 // of TALVEK (wait4)
     int status() const { return signal != 0 ? 128 + signal : exit_code; }

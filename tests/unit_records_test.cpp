@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -118,6 +119,58 @@ TEST_F(Records, RecordThatCannotBeWrittenFailsAndReportsOnce)
     struct stat st;
     ASSERT_EQ(stat("TALVEK.txt", &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+// A TALVEK.txt that is a symbolic link stays one: the record lands in the
+// file the chain ends at, replaced beside it, with the target's mode.
+TEST_F(Records, SymlinkedRecordReplacesItsTarget)
+{
+    ASSERT_EQ(mkdir("shared", 0755), 0);
+    const std::string abs_rec = std::filesystem::current_path().string() + "/shared/rec";
+    struct {
+        const char *name;
+        std::vector<std::pair<std::string, std::string>> links;  // link name, its text
+        int rc;
+        const char *target;  // file that holds "N\n" afterwards ("": none)
+    } rows[] = {
+        {"relative, then absolute", {{"TALVEK.txt", "shared/abs"}, {"shared/abs", abs_rec}}, 0,
+         "shared/rec"},
+        // The second hop is relative to the directory of the link holding it.
+        {"chain of relative links", {{"TALVEK.txt", "shared/link"}, {"shared/link", "rec"}}, 0,
+         "shared/rec"},
+        {"dangling: the target is created", {{"TALVEK.txt", "shared/new"}}, 0, "shared/new"},
+        {"to a directory", {{"TALVEK.txt", "shared"}}, 1, ""},
+        {"loop", {{"TALVEK.txt", "loop"}, {"loop", "TALVEK.txt"}}, 1, ""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFile("shared/rec", "P\neth0:02AB3C999999\n");
+        ASSERT_EQ(chmod("shared/rec", 0640), 0);
+        for (const auto &l : row.links)
+            ASSERT_EQ(symlink(l.second.c_str(), l.first.c_str()), 0) << l.first;
+
+        EXPECT_EQ(WriteResultRecord("N\n", 2), row.rc);
+        struct stat st;
+        ASSERT_EQ(lstat("TALVEK.txt", &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        if (*row.target != '\0') {
+            EXPECT_EQ(ReadFile(row.target), "N\n");
+            ASSERT_EQ(stat(row.target, &st), 0);
+            mode_t mask = umask(0);
+            umask(mask);
+            EXPECT_EQ(st.st_mode & 0777, row.target == std::string("shared/rec") ? 0640 : 0666 & ~mask);
+        } else {
+            EXPECT_EQ(ReadFile("shared/rec"), "P\neth0:02AB3C999999\n");
+        }
+        for (const auto &l : row.links)
+            remove(l.first.c_str());
+        remove("shared/new");
+        EXPECT_EQ(Listing(), std::vector<std::string>{"shared"});
+        std::vector<std::string> beside;
+        for (const auto &e : std::filesystem::directory_iterator("shared"))
+            beside.push_back(e.path().filename().string());
+        EXPECT_EQ(beside, std::vector<std::string>{"rec"}) << "a temporary file left behind";
+    }
 }
 
 // True when entry is ctime's text for some second in [from, to], then "\n".

@@ -9,7 +9,11 @@
 #include "TALVEK.h"
 
 // Replaces "TALVEK.txt" atomically with text: a reader sees the old
-// complete record or the new complete one. 0 on success, 1 on failure
+// complete record or the new complete one. A record that is a symbolic link
+// is followed and its target replaced, in the target's directory; the link
+// stays. Where no new file can be made beside the record, an existing
+// writable record is rewritten in place under an exclusive lock. Either way
+// concurrent runs leave one whole record. 0 on success, 1 on failure
 // (nothing printed).
 int WriteResultRecord(const char *text, size_t len);
 

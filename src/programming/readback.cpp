@@ -57,6 +57,16 @@ static int TestPort(const TALVEK_DATA *data, int p, const uint8_t readback[6])
     return 0;
 }
 
+// The one place that tells the operator two ports share a MAC, before
+// programming and after it alike. 1 when they do.
+static int ReportSameMac(const uint8_t a[6], const uint8_t b[6])
+{
+    if (!SameMac(a, b))
+        return 0;
+    puts("The MAC value are the same.");
+    return 1;
+}
+
 // Two ports must not end up with the same MAC; rows that are all zero are
 // not compared.
 static int SameMacTest(const uint8_t rows[2][6], int count)
@@ -65,10 +75,8 @@ static int SameMacTest(const uint8_t rows[2][6], int count)
         for (int j = i + 1; j < count; j++) {
             if (AllBytesAre(rows[i], 0) || AllBytesAre(rows[j], 0))
                 continue;
-            if (SameMac(rows[i], rows[j])) {
-                puts("The MAC value are the same.");
+            if (ReportSameMac(rows[i], rows[j]))
                 return 1;
-            }
         }
     }
     return 0;
@@ -92,6 +100,15 @@ static int GiveVerdict(TALVEK_DATA *data, int failed)
     if (data->NeedFailLog)
         AppendDateTimeToLogFile("TALVEK got failed!");
     return 1;
+}
+
+int RefuseSameMacForBothPorts(TALVEK_DATA *data)
+{
+    if (!data->ProgramMac[0] || !data->ProgramMac[1])
+        return 0;
+    if (!ReportSameMac(data->Mac[0], data->Mac[1]))
+        return 0;
+    return GiveVerdict(data, 1);
 }
 
 int ReadbackAndCheck(TALVEK_DATA *data)

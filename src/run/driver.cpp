@@ -36,6 +36,8 @@ static int TakeKeyboardEntries(TALVEK_DATA *data, int Status)
         if (data->GetMacFromKb[p] == 1 && Status == 0)
             Status = GetMacFromKb(p, data);
     }
+    // The last entry has ended: what else was typed or scanned is not ours.
+    DiscardUnreadKeys();
     return Status;
 }
 
@@ -48,7 +50,7 @@ static bool SelectedPositionLacksMac(const TALVEK_DATA *data)
     return false;
 }
 
-int RunTalvek(int op_s, char **op_str)
+static int RunStages(int op_s, char **op_str)
 {
     TALVEK_DATA *data = &g_run;
     *data = TALVEK_DATA{};
@@ -84,6 +86,8 @@ int RunTalvek(int op_s, char **op_str)
 
     if (CheckAdmission(data) != 0)
         return FailRun(true);
+    if (RefuseSameMacForBothPorts(data) != 0)
+        return 1;
 
     Status = ProgramFastSetGetMacOemCmd(data);
     if (Status == 0 && (data->DelayAfterMacProgramming == 1 || data->WriteDelay == 1))
@@ -96,4 +100,13 @@ int RunTalvek(int op_s, char **op_str)
     if (Status != 0)
         return FailRun(false);
     return 0;
+}
+
+int RunTalvek(int op_s, char **op_str)
+{
+    int Status = RunStages(op_s, op_str);
+    // Keys that came while the BMC was programmed would otherwise be run by
+    // the station's shell as its next command.
+    DiscardUnreadKeys();
+    return Status;
 }

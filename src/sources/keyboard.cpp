@@ -17,6 +17,10 @@ static struct termios g_saved_termios;
 static volatile sig_atomic_t g_termios_saved = 0;
 static int g_saved_flags = -1;
 
+// Set when an entry has read from a terminal; only then is there typed
+// input of ours to discard.
+static bool g_entry_on_terminal = false;
+
 static const int kRestoreSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 static struct sigaction g_old_actions[sizeof(kRestoreSignals) / sizeof(kRestoreSignals[0])];
 
@@ -26,6 +30,12 @@ static void RestoreStdin()
         tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
     if (g_saved_flags >= 0)
         fcntl(STDIN_FILENO, F_SETFL, g_saved_flags);
+}
+
+void DiscardUnreadKeys()
+{
+    if (g_entry_on_terminal)
+        tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
 // Restores the terminal, then lets the signal end the process as it would
@@ -136,6 +146,8 @@ int GetMacFromKb(int Index, TALVEK_DATA *data)
     printf(Index == 0 ? "Please scan the 1st bar code... (ESC to exit) "
                       : "Please scan the 2nd bar code... (ESC to exit) ");
     fflush(stdout);
+    if (isatty(STDIN_FILENO))
+        g_entry_on_terminal = true;
     EnterKeyMode();
     int rc = WaitOneMacKeyIn(KeyInBuffer);
     LeaveKeyMode();

@@ -20,4 +20,11 @@ int WaitOneMacKeyIn(char *KeyInBuffer);
 // 1 when the entry was abandoned, after a message.
 int GetMacFromKb(int Index, TALVEK_DATA *data);
 
+// Discards the unread input of a terminal (tcflush TCIFLUSH) once this run
+// has taken a keyboard entry from it: the rest of a scan, an arrow key's
+// tail or an extra digit must not reach the station's shell as a command.
+// Called when the run's last entry has ended and again before exit, never
+// between two entries of a run. Pipes and files are left alone.
+void DiscardUnreadKeys();
+
 #endif
