@@ -3,7 +3,7 @@
 # client of the station kovripmi, against OpenIPMI's BMC simulator with the
 # kovr_oem module on the loopback address.
 #
-#   ipmisim/bench.sh [BUILD_DIR [REQUESTS [RUNS]]]
+#   ipmisim/bench.sh [--rows] [BUILD_DIR [REQUESTS [RUNS]]]
 #
 # BUILD_DIR (default build/) holds TALVEK, ipmisim/kovr_oem.so and
 # ipmisim/ipmisim_sleep_shim.so.  For each client (ipmitool, freeipmi) it
@@ -13,10 +13,16 @@
 # requests plus TALVEK's own small share.  The MACs alternate between two
 # pairs, so every run writes.  Prints one Markdown table row per figure:
 # minimum, median and maximum in milliseconds.  A client that is not
-# installed gets a row that says so.
+# installed gets a row that says so.  --rows prints the rows alone, in the
+# four columns of the benchmark table (bench/RESULTS.md), information only.
 
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+rows=0
+if [ "${1-}" = --rows ]; then
+    rows=1
+    shift
+fi
 build=$(cd "${1:-$here/../build}" && pwd) || exit 1
 requests=${2:-50}
 runs=${3:-15}
@@ -41,11 +47,20 @@ now_us() {
     echo "${t/./}"
 }
 
+# row FIGURE MEASURED: one table row.
+row() {
+    if [ $rows -eq 1 ]; then
+        printf '| %s | %s | - | - |\n' "$1" "$2"
+    else
+        printf '| %s | %s |\n' "$1" "$2"
+    fi
+}
+
 # stats LABEL: min / median / max of the microsecond figures on stdin.
 stats() {
-    sort -n | awk -v label="$1" '{ v[NR] = $1 }
-        END { printf "| %s | %.1f / %.1f / %.1f ms (%d) |\n", label,
-              v[1] / 1000, v[int((NR + 1) / 2)] / 1000, v[NR] / 1000, NR }'
+    row "$1" "$(sort -n | awk '{ v[NR] = $1 }
+        END { printf "min %.1f, median %.1f, max %.1f ms (%d)",
+              v[1] / 1000, v[int((NR + 1) / 2)] / 1000, v[NR] / 1000, NR }')"
 }
 
 # The requests of one two-port run, counted once through a wrapper.
@@ -61,11 +76,13 @@ count_requests() {
     wc -l < "$dir/requests.count"
 }
 
-echo "| Figure (ipmi_sim on 127.0.0.1, station kovripmi) | min / median / max (count) |"
-echo "|---|---|"
+if [ $rows -eq 0 ]; then
+    echo "| Figure (ipmi_sim on 127.0.0.1, station kovripmi) | Measured (count) |"
+    echo "|---|---|"
+fi
 for client in ipmitool freeipmi; do
     if [ "$client" = freeipmi ] && ! command -v ipmi-raw > /dev/null 2>&1; then
-        echo "| $client: not measured, ipmi-raw is not installed (freeipmi-tools) | - |"
+        row "ipmi_sim through $client" "not measured: ipmi-raw is not installed (freeipmi-tools)"
         continue
     fi
     station=$work/$client
@@ -78,7 +95,7 @@ for client in ipmitool freeipmi; do
         (cd "$station" && ./kovripmi raw 0x06 0x01 > /dev/null 2>&1)
         t1=$(now_us)
         echo $((t1 - t0))
-    done | stats "One request (Get Device ID) through $client"
+    done | stats "ipmi_sim: one request (Get Device ID) through $client"
 
     n=$(count_requests "$station")
     for ((i = 0; i < runs; i++)); do
@@ -88,5 +105,5 @@ for client in ipmitool freeipmi; do
             { echo "bench: a run through $client failed:" >&2; cat "$work/run.out" >&2; exit 1; }
         t1=$(now_us)
         echo $((t1 - t0))
-    done | stats "Two-port PASS run's $n requests through $client (sleeps skipped)"
+    done | stats "ipmi_sim: two-port PASS run's $n requests through $client (sleeps skipped)"
 done
