@@ -1,9 +1,14 @@
 #!/bin/bash
-# Integration tests: the real TALVEK binary, the station kovripmi and
-# ipmitool against OpenIPMI's BMC simulator with the kovr_oem module.
+# Integration tests: the real TALVEK binary, the station kovripmi and an
+# IPMI client (ipmitool or FreeIPMI's ipmi-raw) against OpenIPMI's BMC
+# simulator with the kovr_oem module.
 #
-#   ipmisim_test.sh CASE TALVEK_BIN MODULE STATION_KOVRIPMI [SLEEP_SHIM]
+#   ipmisim_test.sh CASE CLIENT TALVEK_BIN MODULE STATION_KOVRIPMI [SLEEP_SHIM [SETUP]]
 #
+# Every case runs against both clients (CLIENT ipmitool or freeipmi, written
+# to the station's kovripmi.conf); ipmitool also serves as the independent
+# observer of what the BMC holds.  SETUP is talvek-station-setup, for the
+# "check" case.
 # Each case starts its own simulator on a free loopback port, lays out a
 # station directory in a temporary directory, runs TALVEK there and checks
 # its output, exit status and result record as well as what the simulated
@@ -18,10 +23,12 @@
 set -u
 
 case_name=${1:?case}
-talvek_bin=${2:?TALVEK binary}
-module=${3-}
-station_kovripmi=${4:?station kovripmi}
-sleep_shim=${5-}
+client=${2:?client}
+talvek_bin=${3:?TALVEK binary}
+module=${4-}
+station_kovripmi=${5:?station kovripmi}
+sleep_shim=${6-}
+setup=${7-}
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=simlib.sh
@@ -36,6 +43,9 @@ for tool in ipmi_sim ipmitool; do
     command -v "$tool" > /dev/null 2>&1 ||
         skip "$tool not installed (Debian packages openipmi and ipmitool)"
 done
+if [ "$client" = freeipmi ] && ! command -v ipmi-raw > /dev/null 2>&1; then
+    skip "ipmi-raw not installed (Debian package freeipmi-tools)"
+fi
 if [ -z "$module" ] || [ ! -f "$module" ]; then
     skip "kovr_oem module not built (OpenIPMI headers missing at configure time: Debian package libopenipmi-dev)"
 fi
@@ -143,8 +153,26 @@ expect_writes() {
 
 start_bmc() {
     sim_start "$work/sim" "$module" "$@" || { echo "FAIL: simulator did not start"; failures=1; exit 1; }
-    sim_station "$station" "$talvek_bin" "$station_kovripmi"
+    sim_station "$station" "$talvek_bin" "$station_kovripmi" "$client"
     log_mark=0
+}
+
+# kovripmi REQUEST...: the station's ./kovripmi; stdout in $got, stderr in
+# $err, exit status in $RC.
+kovripmi() {
+    got=$(cd "$station" && ./kovripmi "$@" 2> "$work/kovripmi.err" < /dev/null)
+    RC=$?
+    err=$(cat "$work/kovripmi.err")
+}
+
+# expect_logged N: kovripmi.log holds N entries, each with error text.
+expect_logged() {
+    local entries texts
+    entries=$(grep -c '^[0-9]' "$station/kovripmi.log" 2> /dev/null)
+    texts=$(grep -c '^    [^ ]' "$station/kovripmi.log" 2> /dev/null)
+    if [ "${entries:-0}" -ne "$1" ] || [ "${texts:-0}" -lt "$1" ]; then
+        fail "kovripmi.log has ${entries:-0} entries with ${texts:-0} text lines, expected $1: $(cat "$station/kovripmi.log" 2>&1)"
+    fi
 }
 
 # --- cases -----------------------------------------------------------------
@@ -298,6 +326,11 @@ expect_no_pass_record() {
 case_bmc_gone() {
     start_bmc 02AB3C000001 02AB3C000002
     sim_stop
+    kovripmi raw 0x3a 0xa1 0x00
+    [ "$RC" -ne 0 ] || fail "a request to a stopped BMC exited 0"
+    [ -z "$got" ] || fail "a request to a stopped BMC printed [$got]"
+    expect_logged 1
+
     run_talvek 1=02AB3C5601A1 2=02AB3C5601A2
     expect_status 1
     expect_line 'BMC Revision = ?.?.?\r'
@@ -313,8 +346,9 @@ case_bmc_gone() {
     expect_no_pass_record
 }
 
-# The module's answers as ipmitool sees them: reply bytes, exit status and
-# completion codes for malformed requests.
+# The module's answers through the station kovripmi: reply bytes, exit
+# status, and for a refused request no bytes, the completion code on stderr
+# and an entry in kovripmi.log.
 case_oem_module() {
     start_bmc 02AB3C000001 02AB3C000002 0x02 0x10 0x00 0x00 0x00 0x01
     local rows=(
@@ -327,34 +361,63 @@ case_oem_module() {
         "0| 02 ab 3c 56 01 a1|0x3a 0xa1 0"
         "0||0x3a 0xa0 0x02 2 171 60 86 1 177 2 171 60 86 1 178"
         "0| 02 ab 3c 56 01 b2|0x3a 0xa1 1"
-        "1|rsp=0xc7|0x3a 0xa0 0 1 2 3 4 5"
-        "1|rsp=0xc7|0x3a 0xa0 1 1 2 3 4 5 6 7"
-        "1|rsp=0xc7|0x3a 0xa0 2 1 2 3 4 5 6"
-        "1|rsp=0xc7|0x3a 0xa0"
-        "1|rsp=0xcc|0x3a 0xa0 3 1 2 3 4 5 6"
-        "1|rsp=0xc7|0x3a 0xa1"
-        "1|rsp=0xc7|0x3a 0xa1 0 0"
-        "1|rsp=0xcc|0x3a 0xa1 2"
+        "1|0xc7|0x3a 0xa0 0 1 2 3 4 5"
+        "1|0xc7|0x3a 0xa0 1 1 2 3 4 5 6 7"
+        "1|0xc7|0x3a 0xa0 2 1 2 3 4 5 6"
+        "1|0xc7|0x3a 0xa0"
+        "1|0xcc|0x3a 0xa0 3 1 2 3 4 5 6"
+        "1|0xc7|0x3a 0xa1"
+        "1|0xc7|0x3a 0xa1 0 0"
+        "1|0xcc|0x3a 0xa1 2"
         "0| 02 ab 3c 56 01 b1|0x3a 0xa1 0"
     )
-    local row status want request got rc
+    local row status want request refused=0
     for row in "${rows[@]}"; do
         IFS='|' read -r status want request <<< "$row"
         # shellcheck disable=SC2086  # the request is a list of bytes
-        got=$(sim_ipmitool raw $request 2>&1)
-        rc=$?
-        [ "$rc" -eq "$status" ] || fail "raw $request: exit $rc, expected $status"
+        kovripmi raw $request
+        [ "$RC" -eq "$status" ] || fail "raw $request: exit $RC, expected $status ($err)"
         if [ "$status" -eq 0 ]; then
             [ "$got" = "$want" ] || fail "raw $request: [$got], expected [$want]"
         else
-            [[ $got == *"$want"* ]] || fail "raw $request: [$got] lacks $want"
+            refused=$((refused + 1))
+            [ -z "$got" ] || fail "raw $request: refused, yet printed [$got]"
+            [[ $err == *"$want"* ]] || fail "raw $request: [$err] lacks $want"
         fi
     done
+    expect_logged "$refused"
 
     # The revision line TALVEK prints from these Get Device ID bytes.
     run_talvek 1=02AB3C5601B1
     expect_line 'BMC Revision = 2.10.16777216\r'
     expect_status 0
+}
+
+# talvek-station-setup --check on a station that reaches the BMC over the
+# LAN: every item ok; then a BMC without the MAC commands fails both
+# Fast Get MAC items, and only those.
+case_check() {
+    [ -f "$setup" ] || { fail "talvek-station-setup is missing: $setup"; return; }
+    start_bmc 02AB3C000001 02AB3C000002
+    local out=$work/check.out
+    sh "$setup" --check "$station" > "$out" 2>&1
+    RC=$?
+    cp "$out" "$OUT"
+    expect_status 0
+    expect_line 'ok: root not needed: kovripmi.conf reaches the BMC over the LAN'
+    expect_line 'ok: the BMC answers Fast Get MAC for eth1: 02 ab 3c 00 00 02'
+    expect_line 'All 8 checks passed.'
+
+    sim_stop
+    SIM_MODULE_OPTIONS=no_oem start_bmc
+    sh "$setup" --check "$station" > "$out" 2>&1
+    RC=$?
+    cp "$out" "$OUT"
+    expect_status 1
+    expect_text 'ok: the BMC answers Get Device ID:'
+    expect_line 'FAIL: the BMC firmware must answer Fast Get MAC for eth0 (./kovripmi raw 0x3a 0xa1 0): install firmware with the OEM MAC commands'
+    expect_line 'FAIL: the BMC firmware must answer Fast Get MAC for eth1 (./kovripmi raw 0x3a 0xa1 1): install firmware with the OEM MAC commands'
+    expect_line '2 of 8 checks failed.'
 }
 
 # ---------------------------------------------------------------------------

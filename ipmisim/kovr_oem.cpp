@@ -13,7 +13,9 @@
 //   loadlib "/path/kovr_oem.so" "log=/path/requests.log"
 // The options string may be empty ("").  With log=FILE every request the
 // module answers is appended to FILE as one line, so a test can tell which
-// requests reached the BMC (for instance that nothing was written).
+// requests reached the BMC (for instance that nothing was written).  With
+// no_oem the MAC commands are left out, so that the simulator refuses them
+// (0xC1) as the firmware of a board without them does.
 //
 // Two commands are added to the simulator's command-file language, so that
 // a test can set up the board before the first request arrives:
@@ -49,6 +51,7 @@ unsigned char gMac[2][kMacLen] = {
 };
 
 char gLogPath[1024];
+bool gNoOem = false;
 
 void LogRequest(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
@@ -217,7 +220,7 @@ int CmdSetAuxRev(emu_out_t *out, emu_data_t *, lmc_data_t *mc, char **toks)
     return 0;
 }
 
-// Options: blank-separated words; "log=FILE" is the only one known.
+// Options: blank-separated words "log=FILE" and "no_oem".
 int ParseOptions(const char *options)
 {
     if (options == nullptr)
@@ -237,6 +240,8 @@ int ParseOptions(const char *options)
                 return ENAMETOOLONG;
             memcpy(gLogPath, start + 4, len - 4);
             gLogPath[len - 4] = '\0';
+        } else if (len == 6 && strncmp(start, "no_oem", 6) == 0) {
+            gNoOem = true;
         } else {
             return EINVAL;
         }
@@ -259,12 +264,13 @@ int ipmi_sim_module_init(sys_data_t *sys, const char *options)
     int rv = ParseOptions(options);
     if (rv != 0) {
         sys->log(sys, SETUP_ERROR, nullptr,
-                 "kovr_oem: bad options '%s' (known: log=FILE)", options);
+                 "kovr_oem: bad options '%s' (known: log=FILE, no_oem)", options);
         return rv;
     }
-    rv = ipmi_emu_register_cmd_handler(kOemNetFn, kFastGetMacCmd, FastGetMac,
-                                       nullptr);
-    if (rv == 0)
+    if (!gNoOem)
+        rv = ipmi_emu_register_cmd_handler(kOemNetFn, kFastGetMacCmd,
+                                           FastGetMac, nullptr);
+    if (rv == 0 && !gNoOem)
         rv = ipmi_emu_register_cmd_handler(kOemNetFn, kFastSetMacCmd,
                                            FastSetMac, nullptr);
     if (rv == 0)

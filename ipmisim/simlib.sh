@@ -78,7 +78,7 @@ sim_start() {
     T_MODULE=$module
     SIM_LOG=$SIM_DIR/requests.log
     SIM_OUT=$SIM_DIR/ipmi_sim.out
-    T_OPTIONS="log=$SIM_LOG"
+    T_OPTIONS="log=$SIM_LOG${SIM_MODULE_OPTIONS:+ $SIM_MODULE_OPTIONS}"
     mkdir -p "$SIM_DIR/state"
     : > "$SIM_LOG"
 
@@ -139,12 +139,13 @@ sim_stop() {
     SIM_PID=
 }
 
-# sim_station DIR TALVEK_BIN STATION_KOVRIPMI
+# sim_station DIR TALVEK_BIN STATION_KOVRIPMI [CLIENT]
 # Lays out a station directory: the program, the station kovripmi with a
-# kovripmi.conf that points it at the simulator, and an allow-list that
-# admits the 02-AB-3C block.
+# kovripmi.conf that points it at the simulator through CLIENT (ipmitool,
+# the default, or freeipmi), and an allow-list that admits the 02-AB-3C
+# block.
 sim_station() {
-    local dir=$1
+    local dir=$1 client=${4:-ipmitool}
     mkdir -p "$dir"
     cp "$2" "$dir/TALVEK"
     cp "$3" "$dir/kovripmi"
@@ -160,5 +161,10 @@ cipher=3
 timeout=1
 retries=1
 CONF
+    # The simulator grants the session privilege only when it is asked for
+    # in the Open Session request, which ipmi-raw does with this workaround.
+    if [ "$client" = freeipmi ]; then
+        printf 'client=freeipmi\nworkarounds=opensesspriv\n' >> "$dir/kovripmi.conf"
+    fi
     printf 'AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n' > "$dir/TALVEK.ini"
 }

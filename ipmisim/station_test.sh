@@ -1,8 +1,9 @@
 #!/bin/bash
-# Tests of the station kovripmi against a stand-in ipmitool that records its
-# arguments and prints a given reply: which ipmitool command line each
-# kovripmi.conf yields, that the caller's words arrive unchanged (no shell
-# evaluation), and that the reply and exit status keep TALVEK's contract.
+# Tests of the station kovripmi against a stand-in client (ipmitool or
+# ipmi-raw) that records its arguments and prints a given reply: which
+# command line and client config each kovripmi.conf yields, that the caller's
+# words arrive unchanged (no shell evaluation), that the reply and exit
+# status keep TALVEK's contract, and what kovripmi.log keeps of a failure.
 #
 #   station_test.sh STATION_KOVRIPMI
 
@@ -17,13 +18,23 @@ cp "$kovripmi" "$station/kovripmi"
 chmod +x "$station/kovripmi"
 
 # The stand-in: one argument a line into $work/args, the password from the
-# environment into $work/env, then the reply in FAKE_OUT (printf %b) and
-# the exit status FAKE_RC.
-fake=$work/fake-ipmitool
+# environment into $work/env, the file named by --config-file into
+# $work/config and its kind into $work/cfgtype, then the error text FAKE_ERR
+# and the reply FAKE_OUT (printf %b) and the exit status FAKE_RC.
+fake=$work/fake-client
 cat > "$fake" <<'FAKE'
 #!/bin/bash
 printf '%s\n' "$@" > "$FAKE_DIR/args"
 printf '%s' "${IPMI_PASSWORD-<unset>}" > "$FAKE_DIR/env"
+prev=
+for a in "$@"; do
+    if [ "$prev" = --config-file ]; then
+        stat -L -c %F "$a" > "$FAKE_DIR/cfgtype"
+        cat "$a" > "$FAKE_DIR/config"
+    fi
+    prev=$a
+done
+printf '%b' "${FAKE_ERR-}" >&2
 printf '%b' "${FAKE_OUT-}"
 exit "${FAKE_RC:-0}"
 FAKE
@@ -40,13 +51,15 @@ fail() {
 # runs "./kovripmi ARGS" in the station directory with the stand-in
 # answering OUT and RC; leaves stdout in $got, the exit status in $status
 # and the stand-in's arguments (blank-joined, one line) in $args.
+# kovripmi.log starts empty.
+log=$station/kovripmi.log
 run() {
     local conf=$1 out=$2 rc=$3
     shift 3
-    rm -f "$station/kovripmi.conf" "$work/args" "$work/env"
+    rm -f "$station/kovripmi.conf" "$log" "$work"/args "$work"/env "$work"/config
     if [ "$conf" != - ]; then
         printf '%b' "$conf" > "$station/kovripmi.conf"
-        printf 'ipmitool=%s\n' "$fake" >> "$station/kovripmi.conf"
+        printf 'ipmitool=%s\nipmi-raw=%s\n' "$fake" "$fake" >> "$station/kovripmi.conf"
     else
         # No config file: the stand-in must still be the one found.
         mkdir -p "$work/bin"
@@ -62,6 +75,7 @@ run() {
 }
 
 lan='interface=lanplus\nhost=127.0.0.1\nport=9623\nuser=admin\npassword=pw\n'
+fi='client=freeipmi\n'
 
 # Command lines: config text | caller's words | stand-in's arguments.
 rows=(
@@ -72,13 +86,34 @@ rows=(
     "interface=lan\nhost=h\n|raw 6 1|-I lan -H h -p 623 -N 1 -R 1 raw 6 1"
     "-|raw 0x3a 0xa0 0 2 171 060 086 00 0x0a|-I open raw 0x3a 0xa0 0 2 171 60 86 0 0x0a"
     "-|mc info|-I open mc info"
+    "$fi|raw 0x06 0x01|--config-file /dev/fd/3 0 06 01"
+    "${fi}workarounds=opensesspriv,idzero\n$lan|raw 0x3a 0xa0 0 2 171 060 0X0A 0|--config-file /dev/fd/3 -W opensesspriv,idzero -h 127.0.0.1:9623 0 3a a0 00 02 ab 3c 0A 00"
+    "${fi}interface=lan\nhost=h\n|raw 6 1|--config-file /dev/fd/3 -h h 0 06 01"
 )
 for row in "${rows[@]}"; do
     IFS='|' read -r conf words want <<< "$row"
+    out=' 00\n'
+    [[ $conf == *client=freeipmi* ]] && out='rcvd: 01 00 \n'
     # shellcheck disable=SC2086  # the caller's words are blank-separated here
-    run "$conf" ' 00\n' 0 $words
+    run "$conf" "$out" 0 $words
     [ "$status" = 0 ] || fail "$words with [$conf]: exit $status ($(cat "$work/stderr"))"
-    [ "$args" = "$want" ] || fail "$words with [$conf]: ipmitool got [$args], expected [$want]"
+    [ "$args" = "$want" ] || fail "$words with [$conf]: client got [$args], expected [$want]"
+    [ -e "$log" ] && fail "$words with [$conf]: a success was logged"
+done
+
+# ipmi-raw's settings reach it through a pipe, password quoted; ipmitool's
+# -N/-R become the session and retransmission timeouts.
+rows=(
+    "$fi$lan|username \"admin\"\npassword \"pw\"\nprivilege-level ADMIN\ndriver-type LAN_2_0\ncipher-suite-id 3\nsession-timeout 2000\nretransmission-timeout 1000\n"
+    "${fi}interface=lan\nhost=h\npassword=a b#c\ntimeout=3\nretries=0\n|password \"a b#c\"\nprivilege-level ADMIN\ndriver-type LAN\nsession-timeout 3000\nretransmission-timeout 1500\n"
+)
+for row in "${rows[@]}"; do
+    IFS='|' read -r conf want <<< "$row"
+    run "$conf" 'rcvd: 01 00 \n' 0 raw 6 1
+    [ "$(cat "$work/config")" = "$(printf '%b' "$want")" ] ||
+        fail "config [$conf] gave ipmi-raw [$(cat "$work/config")]"
+    [ "$(cat "$work/cfgtype")" = fifo ] || fail "ipmi-raw's config is a $(cat "$work/cfgtype"), not a pipe"
+    [[ $args == *pw* || $args == *'a b'* ]] && fail "the password shows in ipmi-raw's arguments: $args"
 done
 
 # The password travels in the environment, never on the command line.
@@ -94,38 +129,88 @@ run - '' 0 raw '$(touch pwned)' '*' 'a b' ';'
     fail "words were changed: $(cat "$work/args")"
 [ -e "$station/pwned" ] && fail "a caller's word was evaluated"
 
-# Reply and exit status: stand-in output | stand-in status | stdout | status.
+# Reply and exit status: config | stand-in output | stand-in status |
+# stdout | status.  ipmi-raw echoes the command and the completion code and
+# exits 0 whatever the code.
 rows=(
-    " 20 81 01\n|0| 20 81 01|0"
-    " 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10\n 11 12\n|0| 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12|0"
-    "\n|0||0"
-    "|1||1"
-    " 01\n|2| 01|2"
+    "-| 20 81 01\n|0| 20 81 01|0"
+    "-| 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10\n 11 12\n|0| 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12|0"
+    "-|\n|0||0"
+    "-||1||1"
+    "-| 01\n|2| 01|2"
+    "$fi|rcvd: 01 00 20 81 0A \n|0| 20 81 0a|0"
+    "$fi|rcvd: A0 00 \n|0||0"
+    "$fi|rcvd: A1 CC \n|0||1"
+    "$fi|garbage\n|0||1"
+    "$fi||1||1"
 )
 for row in "${rows[@]}"; do
-    IFS='|' read -r out rc want want_status <<< "$row"
-    run - "$out" "$rc" raw 0x06 0x01
+    IFS='|' read -r conf out rc want want_status <<< "$row"
+    run "$conf" "$out" "$rc" raw 0x06 0x01
     [ "$got" = "$want" ] || fail "reply [$out]: stdout [$got], expected [$want]"
     [ "$status" = "$want_status" ] || fail "reply [$out] rc $rc: exit $status"
 done
 
 # A reply is always one line ending in a newline, also when empty.
+rm -f "$station/kovripmi.conf"
 [ "$(cd "$station" && PATH="$work/bin:$PATH" FAKE_OUT='\n' ./kovripmi raw 6 1 | od -An -c | tr -d ' ')" = '\n' ] ||
     fail "an empty reply is not a single newline"
 
-# Broken configurations fail the request with a message on stderr.
-for conf in 'colour=blue\n' 'interface=serial\n' 'interface=lanplus\n' \
-    'interface=lanplus\nhost=h\nport=x\n' 'no equals sign\n'; do
-    run "$conf" ' 00\n' 0 raw 6 1
-    [ "$status" = 0 ] && fail "config [$conf] was accepted"
-    [ -s "$work/stderr" ] || fail "config [$conf] failed without a message"
-    [ -e "$work/args" ] && fail "config [$conf] still ran ipmitool"
+# Refusals: broken configurations and requests ipmi-raw cannot carry fail
+# with a message on stderr, run no client, and a raw request is logged.
+rows=(
+    'colour=blue\n|raw 6 1'
+    'interface=serial\n|raw 6 1'
+    'interface=lanplus\n|raw 6 1'
+    'interface=lanplus\nhost=h\nport=x\n|raw 6 1'
+    'no equals sign\n|raw 6 1'
+    'client=other\n|raw 6 1'
+    'workarounds=opensesspriv\n|raw 6 1'
+    "${fi}workarounds=a;b\n|raw 6 1"
+    "${fi}interface=lan\nhost=h\npassword=a\"b\n|raw 6 1"
+    "$fi|raw 0x3a 0xa1 256"
+    "$fi|raw 0x3a 0xa1 0x1g"
+    "$fi|raw 0x06"
+    "$fi|mc info"
+)
+for row in "${rows[@]}"; do
+    IFS='|' read -r conf words <<< "$row"
+    # shellcheck disable=SC2086  # the caller's words are blank-separated here
+    run "$conf" 'rcvd: 01 00 \n' 0 $words
+    [ "$status" = 0 ] && fail "[$conf] $words was accepted"
+    [ -s "$work/stderr" ] || fail "[$conf] $words failed without a message"
+    [ -e "$work/args" ] && fail "[$conf] $words still ran the client"
+    if [[ $words == raw* ]] && ! grep -qF -- "$(head -n 1 "$work/stderr")" "$log" 2> /dev/null; then
+        fail "[$conf] $words: kovripmi.log lacks the refusal"
+    fi
 done
 
-# ipmitool missing altogether.
-printf 'ipmitool=%s\n' "$work/none" > "$station/kovripmi.conf"
-(cd "$station" && ./kovripmi raw 6 1 > /dev/null 2>&1)
-[ $? -eq 127 ] || fail "a missing ipmitool does not give status 127"
+# A failed request is logged with its time stamp, command, status and the
+# client's error text, which still reaches stderr.
+FAKE_ERR='Unable to send RAW command (rsp=0xc1)\nInvalid command\n' run - '\n' 1 raw 0x3a 0xa1 0
+grep -q 'rsp=0xc1' "$work/stderr" || fail "the client's error text did not reach stderr"
+want='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \./kovripmi raw 0x3a 0xa1 0 -> exit 1 \(ipmitool\)
+    Unable to send RAW command \(rsp=0xc1\)
+    Invalid command$'
+[[ $(cat "$log") =~ $want ]] || fail "kovripmi.log is [$(cat "$log")]"
+
+# The log keeps its last 1 MiB, cut where an entry starts.
+old=$(printf '2026-01-01 00:00:00 ./kovripmi raw 6 1 -> exit 1 (ipmitool)\n    old %0100d\n' 0)
+for ((i = 0; i < 6500; i++)); do printf '%s\n' "$old"; done > "$log"
+(cd "$station" && PATH="$work/bin:$PATH" FAKE_RC=1 ./kovripmi raw 0x06 0x02 > /dev/null 2>&1)
+size=$(wc -c < "$log")
+if [ "$size" -gt 1048576 ] || [ "$size" -lt 1048000 ]; then fail "kovripmi.log holds $size bytes"; fi
+head -n 1 "$log" | grep -q '^2026-01-01 ' || fail "kovripmi.log starts inside an entry: $(head -n 1 "$log")"
+tail -n 2 "$log" | grep -q 'raw 0x06 0x02 -> exit 1' || fail "the newest entry was not kept"
+
+# A client missing altogether: status 127, and the log says which.
+for client in ipmitool freeipmi; do
+    printf 'client=%s\nipmitool=%s\nipmi-raw=%s\n' "$client" "$work/none" "$work/none" > "$station/kovripmi.conf"
+    rm -f "$log"
+    (cd "$station" && ./kovripmi raw 6 1 > /dev/null 2>&1)
+    [ $? -eq 127 ] || fail "a missing $client does not give status 127"
+    grep -q "$work/none not found" "$log" 2> /dev/null || fail "a missing $client was not logged"
+done
 
 if [ "$failures" -ne 0 ]; then
     echo "station kovripmi: $failures check(s) failed"

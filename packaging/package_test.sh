@@ -2,7 +2,9 @@
 # Builds the Debian package from the build tree, checks its file list and
 # control fields, unpacks it into a scratch root with dpkg -x, lays out a
 # rehearsal station with the packaged talvek-station-setup and runs the
-# packaged TALVEK there against the simulated BMC, expecting a PASS.
+# packaged TALVEK there against the simulated BMC, expecting a PASS; then
+# the station check (--check) on it, a production station (closed TALVEK.ini,
+# --client) and the setup command's refusals.
 #
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR CPACK VERSION [SLEEP_SHIM]
 # Exit status: 0 passed, 1 failed, 77 skipped (a packaging tool is missing).
@@ -74,6 +76,7 @@ sort >"$tmp/expected" <<'EOF'
 ./usr/share/man/
 ./usr/share/man/man1/
 ./usr/share/man/man1/TALVEK.1.gz
+./usr/share/man/man1/talvek-station-setup.1.gz
 ./usr/share/talvek/
 ./usr/share/talvek/TALVEK.ini
 ./usr/share/talvek/kovripmi.conf.example
@@ -107,8 +110,8 @@ check "the packaged TALVEK prints its version banner" \
 check "the packaged TALVEK prints the usage text" grep -q '^Usage:   TALVEK ' "$tmp/usage.out"
 
 # 4. Control fields: every shared library the packaged programs need is
-# covered by Depends (worked out by dpkg-shlibdeps); ipmitool is only
-# recommended.
+# covered by Depends (worked out by dpkg-shlibdeps); the IPMI clients are
+# only recommended.
 field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 recommends=$(field Recommends)
@@ -139,10 +142,10 @@ for pkg in $needed; do
     esac
 done
 case $depends in
-    *ipmitool*) bad "ipmitool must not be a hard dependency: $depends" ;;
+    *ipmi*) bad "no IPMI client may be a hard dependency: $depends" ;;
     *) ok ;;
 esac
-check "Recommends ipmitool" [ "$recommends" = ipmitool ]
+check "Recommends both IPMI clients" [ "$recommends" = "ipmitool, freeipmi-tools" ]
 
 # 5. Lay out a rehearsal station with the packaged setup command.
 setup=$root/usr/bin/talvek-station-setup
@@ -177,6 +180,65 @@ check "TALVEK.txt holds the 38-byte pass record" cmp -s "$station/TALVEK.txt" "$
 check "the simulated BMC received the two-port Fast Set MAC" \
     grep -qx 'raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 162' "$station/kovripmi.journal"
 
+# 6b. The station check on the rehearsal station: every item, then the
+# rows a new board fails on. The user id and the driver's device are the
+# test's to choose (TALVEK_CHECK_UID, TALVEK_CHECK_DEVICES); a stand-in
+# ipmitool keeps the result independent of this machine.
+mkdir "$tmp/bin"
+printf '#!/bin/sh\nexit 0\n' >"$tmp/bin/ipmitool"
+chmod +x "$tmp/bin/ipmitool"
+# station_check UID DEVICES STATUS LAST_LINE [FAIL_LINE...]
+station_check() {
+    uid=$1 devices=$2 want=$3 last=$4
+    shift 4
+    PATH=$tmp/bin:$PATH TALVEK_CHECK_UID=$uid TALVEK_CHECK_DEVICES=$devices \
+        "$setup" --check "$station" >"$tmp/check.out" 2>&1
+    status=$?
+    cat "$tmp/check.out"
+    check "--check exits with $want (got $status)" [ $status -eq "$want" ]
+    check "--check ends with '$last'" [ "$(tail -n 1 "$tmp/check.out")" = "$last" ]
+    for line in "$@"; do
+        check "--check prints '$line'" grep -qxF -- "$line" "$tmp/check.out"
+    done
+}
+station_check 0 "$station/TALVEK.ini" 0 "All 8 checks passed." \
+    "ok: the BMC answers Fast Get MAC for eth1: 02 ab 3c 56 01 a2"
+station_check 1000 "$tmp/none" 1 "2 of 8 checks failed." \
+    "FAIL: run the check and TALVEK as root (the IPMI device is root's): sudo talvek-station-setup --check $station" \
+    "FAIL: load the IPMI driver: modprobe ipmi_si ipmi_devintf (no /dev/ipmi0 or /dev/ipmi/0)"
+echo 'getmac1 all fail' >"$station/kovripmi.scenario"
+station_check 0 "$station/TALVEK.ini" 1 "1 of 8 checks failed." \
+    "FAIL: the BMC firmware must answer Fast Get MAC for eth1 (./kovripmi raw 0x3a 0xa1 1): install firmware with the OEM MAC commands"
+rm -f "$station/kovripmi.scenario"
+
+# 6c. A production station starts closed: its TALVEK.ini admits nothing
+# (TALVEK refuses the MAC, --check says what to add); --client writes the
+# client choice into a new, owner-only kovripmi.conf and refuses to change
+# an existing one.
+prod=$tmp/prod
+"$setup" --client freeipmi "$prod" >"$tmp/prod.out" 2>&1
+status=$?
+cat "$tmp/prod.out"
+check "setup --client freeipmi exits with 0 (got $status)" [ $status -eq 0 ]
+check "a production TALVEK.ini says how to add ranges" grep -q "^;   AVL_MASK=<12 hex digits>, AVL_VALUE=<12 hex digits>" "$prod/TALVEK.ini"
+check "a production TALVEK.ini keeps the examples, commented" grep -qx ";AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000" "$prod/TALVEK.ini"
+check "kovripmi.conf names the client" [ "$(grep -v '^#' "$prod/kovripmi.conf")" = client=freeipmi ]
+check "kovripmi.conf is owner-only" [ "$(stat -c %a "$prod/kovripmi.conf")" = 600 ]
+cp "$station/TALVEK.ini" "$tmp/ini.rehearsal"
+cp "$prod/TALVEK.ini" "$station/TALVEK.ini"
+(cd "$station" && ./TALVEK 1=02AB3C5601A1 </dev/null >"$tmp/closed.out" 2>&1)
+status=$?
+check "TALVEK refuses every MAC with a production TALVEK.ini (got $status)" [ $status -eq 1 ]
+check "the refusal names the MAC" grep -q '^Error! Mac 02-AB-3C-56-01-A1 is invalid.' "$tmp/closed.out"
+station_check 0 "$station/TALVEK.ini" 1 "1 of 8 checks failed." \
+    "FAIL: add the line's MAC ranges to TALVEK.ini (AVL_MASK=<12 hex>, AVL_VALUE=<12 hex>); it admits no MAC"
+cp "$tmp/ini.rehearsal" "$station/TALVEK.ini"
+cp "$prod/kovripmi.conf" "$tmp/conf.before"
+"$setup" --keep-ini --client ipmitool "$prod" >"$tmp/client.out" 2>&1
+status=$?
+check "setup --client over another client's kovripmi.conf exits with 1 (got $status)" [ $status -eq 1 ]
+check "the refused --client left kovripmi.conf alone" cmp -s "$prod/kovripmi.conf" "$tmp/conf.before"
+
 # 7. The setup command refuses to overwrite an existing TALVEK.ini and then
 # changes nothing; --keep-ini keeps it and lays out the real transport.
 echo "; this station's own entries" >>"$station/TALVEK.ini"
@@ -209,17 +271,19 @@ check "setup beside a station's own kovripmi exits with 1 (got $status)" [ $stat
 check "the station's own kovripmi is kept" [ ! -L "$tmp/own/kovripmi" ]
 check "nothing else was laid out there" [ ! -e "$tmp/own/TALVEK.ini" ]
 
-# 8. The packaged manual page renders without warnings.
+# 8. The packaged manual pages render without warnings.
 if command -v man >/dev/null 2>&1 && command -v groff >/dev/null 2>&1; then
-    MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/TALVEK.1.gz" \
-        >"$tmp/man.out" 2>"$tmp/man.err"
-    status=$?
-    cat "$tmp/man.err"
-    check "man -l renders TALVEK(1) (status $status)" [ $status -eq 0 ]
-    check "man -l renders TALVEK(1) without warnings" [ ! -s "$tmp/man.err" ]
-    check "the rendered page has its NAME section" grep -q '^NAME' "$tmp/man.out"
+    for page in TALVEK talvek-station-setup; do
+        MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" \
+            >"$tmp/man.out" 2>"$tmp/man.err"
+        status=$?
+        cat "$tmp/man.err"
+        check "man -l renders $page(1) (status $status)" [ $status -eq 0 ]
+        check "man -l renders $page(1) without warnings" [ ! -s "$tmp/man.err" ]
+        check "the rendered $page(1) has its NAME section" grep -q '^NAME' "$tmp/man.out"
+    done
 else
-    echo "note: man or groff missing; the manual page was not rendered"
+    echo "note: man or groff missing; the manual pages were not rendered"
 fi
 
 echo "package_test: $((checks - failures)) passed, $failures failed"
