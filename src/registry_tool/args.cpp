@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mac.h"
+#include "registry/mac48.h"
 
 const char kRegToolUsage[] =
     "Usage: talvek-registry [--registry URL] COMMAND\n"
@@ -27,39 +27,6 @@ static int UsageError(char *err, size_t err_size, const char *fmt, ...)
     vsnprintf(err, err_size, fmt, ap);
     va_end(ap);
     return 2;
-}
-
-static int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return c - 'A' + 10;
-}
-
-int ParseMacText(const char *text, uint8_t mac[6])
-{
-    // Either twelve digits in a row, or six pairs all joined by the same
-    // separator: what the console prints ("-") or what ip(8) prints (":").
-    size_t len = strlen(text);
-    size_t step;
-    if (len == 12) {
-        step = 2;
-    } else if (len == 17 && (text[2] == '-' || text[2] == ':')) {
-        step = 3;
-    } else {
-        return 1;
-    }
-    for (size_t k = 0; k < 6; k++) {
-        const char *p = text + k * step;
-        if (!IsHexDigit(p[0]) || !IsHexDigit(p[1]))
-            return 1;
-        if (step == 3 && k < 5 && p[2] != text[2])
-            return 1;
-        mac[k] = static_cast<uint8_t>(HexValue(p[0]) * 16 + HexValue(p[1]));
-    }
-    return 0;
 }
 
 // Reads exactly n decimal digits at *p into *value and advances *p.
@@ -234,7 +201,7 @@ static int TakeOperand(const char *operand, REGTOOL_ARGS *args, char *err, size_
         args->Key = operand;
         return 0;
     }
-    if (ParseMacText(operand, args->Mac) != 0)
+    if (ParseMacArgument(operand, args->Mac) != 0)
         return UsageError(err, err_size, "'%s' is not a MAC (12 hex digits, e.g. 02AB3C5601A1)",
                           operand);
     return 0;

@@ -40,10 +40,6 @@ struct REGTOOL_ARGS {
 // 0 on success; 2 on a usage error, with its one-line reason in err.
 int ParseRegToolArgs(int argc, char **argv, REGTOOL_ARGS *args, char *err, size_t err_size);
 
-// "02AB3C5601A1", "02-AB-3C-56-01-A1" or "02:ab:3c:56:01:a1" to six bytes.
-// 0 on success, 1 otherwise.
-int ParseMacText(const char *text, uint8_t mac[6]);
-
 // A UTC time "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.mmm]]" or the same with
 // "T" and an optional "Z", to "YYYY-MM-DDTHH:MM:SS.mmmZ" in out (at least
 // 25 bytes): the form the registry stores, so that times compare as text.

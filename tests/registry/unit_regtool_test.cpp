@@ -1,4 +1,4 @@
-// talvek-registry's pure parts: the command line, MAC and time text, and
+// talvek-registry's pure parts: the command line, time text, and
 // the export's field encoders.
 #include <gtest/gtest.h>
 
@@ -88,26 +88,6 @@ TEST(RegToolArgs, Table)
             EXPECT_EQ(Summary(a), row.want);
         } else {
             EXPECT_NE(std::string(err).find(row.want), std::string::npos) << err;
-        }
-    }
-}
-
-TEST(RegToolArgs, MacText)
-{
-    struct {
-        const char *text;
-        bool ok;
-    } rows[] = {
-        {"02AB3C5601A1", true},      {"02:ab:3c:56:01:a1", true}, {"02-AB:3C-56-01-A1", false},
-        {"02AB3C5601AG", false},     {"02-AB-3C-56-01-A", false}, {"02AB3C5601A1 ", false},
-        {"02_AB_3C_56_01_A1", false},
-    };
-    for (const auto &row : rows) {
-        uint8_t mac[6] = {};
-        EXPECT_EQ(ParseMacText(row.text, mac) == 0, row.ok) << row.text;
-        if (row.ok) {
-            const uint8_t want[6] = {0x02, 0xAB, 0x3C, 0x56, 0x01, 0xA1};
-            EXPECT_EQ(memcmp(mac, want, 6), 0) << row.text;
         }
     }
 }
