@@ -62,6 +62,7 @@ sort >"$tmp/expected" <<'EOF'
 ./usr/
 ./usr/bin/
 ./usr/bin/TALVEK
+./usr/bin/talvek-registry
 ./usr/bin/talvek-station-setup
 ./usr/lib/
 ./usr/lib/talvek/
@@ -74,6 +75,7 @@ sort >"$tmp/expected" <<'EOF'
 ./usr/share/man/
 ./usr/share/man/man1/
 ./usr/share/man/man1/TALVEK.1.gz
+./usr/share/man/man1/talvek-registry.1.gz
 ./usr/share/talvek/
 ./usr/share/talvek/TALVEK.ini
 ./usr/share/talvek/kovripmi.conf.example
@@ -117,7 +119,7 @@ check "Package is talvek" [ "$(field Package)" = talvek ]
 check "Version is $version" [ "$(field Version)" = "$version" ]
 check "Architecture is $arch" [ "$(field Architecture)" = "$arch" ]
 needed=
-for prog in "$root/usr/bin/TALVEK" "$root/usr/lib/talvek/kovripmi-sim"; do
+for prog in "$root/usr/bin/TALVEK" "$root/usr/bin/talvek-registry" "$root/usr/lib/talvek/kovripmi-sim"; do
     for lib in $(ldd "$prog" | awk '$3 ~ /^\// { print $3 }'); do
         owner=$(dpkg -S "$lib" 2>/dev/null || dpkg -S "$(readlink -f "$lib")" 2>/dev/null)
         owner=${owner%%:*}
@@ -156,6 +158,7 @@ check "station TALVEK links to the packaged tool" \
 check "station kovripmi links to the packaged simulated BMC" \
     [ "$(readlink "$station/kovripmi")" = "$(readlink -f "$root/usr/lib/talvek/kovripmi-sim")" ]
 check "station TALVEK.ini is the packaged example" cmp -s "$station/TALVEK.ini" "$src/examples/TALVEK.ini"
+check "station TALVEK.conf switches the registry on" grep -qx 'registry = sqlite' "$station/TALVEK.conf"
 
 # 6. A full two-port PASS in the station. The sleep shim, when built, makes
 # the tool's one-second waits return at once.
@@ -176,6 +179,12 @@ printf 'P\neth0:02AB3C5601A1\neth1:02AB3C5601A2\n' >"$tmp/record"
 check "TALVEK.txt holds the 38-byte pass record" cmp -s "$station/TALVEK.txt" "$tmp/record"
 check "the simulated BMC received the two-port Fast Set MAC" \
     grep -qx 'raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 162' "$station/kovripmi.journal"
+check "the run names the station's registry" grep -q '^Registry: sqlite ' "$tmp/run.out"
+(cd "$station" && "$root/usr/bin/talvek-registry" who 02AB3C5601A1 >"$tmp/who.out" 2>&1)
+status=$?
+cat "$tmp/who.out"
+check "the packaged talvek-registry finds the MAC verified (status $status)" \
+    grep -q '^  state     verified' "$tmp/who.out"
 
 # 7. The setup command refuses to overwrite an existing TALVEK.ini and then
 # changes nothing; --keep-ini keeps it and lays out the real transport.
@@ -211,13 +220,15 @@ check "nothing else was laid out there" [ ! -e "$tmp/own/TALVEK.ini" ]
 
 # 8. The packaged manual page renders without warnings.
 if command -v man >/dev/null 2>&1 && command -v groff >/dev/null 2>&1; then
-    MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/TALVEK.1.gz" \
-        >"$tmp/man.out" 2>"$tmp/man.err"
-    status=$?
-    cat "$tmp/man.err"
-    check "man -l renders TALVEK(1) (status $status)" [ $status -eq 0 ]
-    check "man -l renders TALVEK(1) without warnings" [ ! -s "$tmp/man.err" ]
-    check "the rendered page has its NAME section" grep -q '^NAME' "$tmp/man.out"
+    for page in TALVEK talvek-registry; do
+        MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" \
+            >"$tmp/man.out" 2>"$tmp/man.err"
+        status=$?
+        cat "$tmp/man.err"
+        check "man -l renders $page(1) (status $status)" [ $status -eq 0 ]
+        check "man -l renders $page(1) without warnings" [ ! -s "$tmp/man.err" ]
+        check "the rendered $page(1) has its NAME section" grep -q '^NAME' "$tmp/man.out"
+    done
 else
     echo "note: man or groff missing; the manual page was not rendered"
 fi
