@@ -1,9 +1,8 @@
 // End-to-end runs: which arguments read which data files and program which
 // ports; the revision line; the raw command runner's failures as a whole
 // run sees them.
-#include "e2e_run_support.h"
+#include "test.h"
 
-using namespace e2e;
 
 namespace {
 
@@ -11,8 +10,6 @@ const std::string kDat1 = kMac1 + "\n";
 const std::string kDat2 = kMac2 + "\n";
 // eth0 already holds a MAC, so the read-back probe is answered at once.
 const std::string kEth0Held = "mac eth0 02AB3C0000E0\n";
-const std::string kPrompt1 = "Please scan the 1st bar code... (ESC to exit) ";
-const std::string kPrompt2 = "Please scan the 2nd bar code... (ESC to exit) ";
 
 // Console of a passing one-port run with the default countdown.
 std::string OnePortPass(int port, const std::string &before_write = kHead)
@@ -40,15 +37,15 @@ const std::string kBothPortsOut = kHead + "eth0 not equal\neth1 not equal\n"
 
 // A run that stops in parsing because a data file is missing or unusable:
 // nothing is sent, the FAIL banner and the failure record.
-RunCase ParseFailure(const std::string &name)
+Row ParseFailure(const std::string &name)
 {
-    return RunCase(name).FailsWithBanner().Out(std::string(kVersionLine) + kFailBanner).Journal({});
+    return Row(name).FailsWithBanner().Out(std::string(kVersionLine) + kFailBanner).Journal({});
 }
 
 // A run whose selected port has no MAC: stops after the INI load.
-RunCase PortWithoutMac(const std::string &name)
+Row PortWithoutMac(const std::string &name)
 {
-    return RunCase(name).FailsWithBanner().Out(kHead + kFailBanner).Journal({kGetId});
+    return Row(name).FailsWithBanner().Out(kHead + kFailBanner).Journal({kGetId});
 }
 
 const std::string kRebootTail = "Cold Reset...\r\n" + Countdown(70, 30) + kMacReady + "\n" +
@@ -57,33 +54,33 @@ const std::vector<std::string> kRebootJournalAfterSet =
     Cat({{kReset}, CountdownJournal(70, 41), MacReadyJournal(true, false),
          ReadbackJournal(true, false)});
 
-std::vector<RunCase> ArgumentRows()
+std::vector<Row> ArgumentRows()
 {
     return {
-        RunCase("1 T reads TALVEK1.DAT only")
+        Row("1 T reads TALVEK1.DAT only")
             .Args({"1", "T"}).File("TALVEK1.DAT", kDat1)
             .Passes(kPass1).Out(OnePortPass(0)).Journal(OnePortJournal(0)),
-        RunCase("1 t lower case")
+        Row("1 t lower case")
             .Args({"1", "t"}).File("TALVEK1.DAT", kDat1)
             .Passes(kPass1).Journal(OnePortJournal(0)),
         ParseFailure("1 T without TALVEK1.DAT").Args({"1", "T"}).File("TALVEK2.DAT", kDat2),
-        RunCase("1 2 T reads both files")
+        Row("1 2 T reads both files")
             .Args({"1", "2", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2)
             .Passes(kPassBoth).Out(kBothPortsOut).Journal(kBothPortsJournal),
-        RunCase("1 2 T lower case digits CRLF and trailing text")
+        Row("1 2 T lower case digits CRLF and trailing text")
             .Args({"1", "2", "T"})
             .File("TALVEK1.DAT", "02ab3c5601a1\r\n")
             .File("TALVEK2.DAT", "02AB3C5601A2 scanned at line 4\nmore\n")
             .Passes(kPassBoth).Journal(kBothPortsJournal),
         ParseFailure("1 2 T without TALVEK2.DAT").Args({"1", "2", "T"}).File("TALVEK1.DAT", kDat1),
         ParseFailure("1 2 T without TALVEK1.DAT").Args({"1", "2", "T"}).File("TALVEK2.DAT", kDat2),
-        RunCase("1 3 T reads both files programs eth0")
+        Row("1 3 T reads both files programs eth0")
             .Args({"1", "3", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2)
             .Passes(kPass1).Out(OnePortPass(0)).Journal(OnePortJournal(0)),
         PortWithoutMac("2 T fills eth0 but programs eth1")
             .Args({"2", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2),
         ParseFailure("2 T without TALVEK1.DAT").Args({"2", "T"}).File("TALVEK2.DAT", kDat2),
-        RunCase("1 reboot T reads both files programs eth0 with reset")
+        Row("1 reboot T reads both files programs eth0 with reset")
             .Args({"1", "reboot", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2)
             .Passes(kPass1)
             .Out(kHead + "Set eth0 Mac Address Success!\n" + kRebootTail)
@@ -94,45 +91,45 @@ std::vector<RunCase> ArgumentRows()
             .Args({"1=" + kMac1, "2", "T"}).File("TALVEK1.DAT", kDat1).File("TALVEK2.DAT", kDat2),
         ParseFailure("1=MAC 2 T still needs TALVEK2.DAT")
             .Args({"1=" + kMac1, "2", "T"}).File("TALVEK1.DAT", kDat1),
-        RunCase("1=MAC T assignment replaces the file")
+        Row("1=MAC T assignment replaces the file")
             .Args({"1=" + kMac1, "T"}).File("TALVEK1.DAT", "02AB3C0000EE\n")
             .Passes(kPass1).Journal(OnePortJournal(0)),
-        RunCase("0=MAC 2=MAC programs eth1 only")
+        Row("0=MAC 2=MAC programs eth1 only")
             .Args({"0=" + kMac1, "2=" + kMac2}).Scenario(kEth0Held)
             .Passes(kPass2).Out(OnePortPass(1)).Journal(OnePortJournal(1)),
-        RunCase("1=MAC 1=MAC the later one counts")
+        Row("1=MAC 1=MAC the later one counts")
             .Args({"1=" + kMac1, "1=" + kMac2})
             .Passes("P\neth0:" + kMac2 + "\n")
             .Count("raw 0x3a 0xa0 0 2 171 60 86 1 162", 1).Count(kSet0, 0),
-        RunCase("1=lower case MAC is recorded upper case")
+        Row("1=lower case MAC is recorded upper case")
             .Args({"1=02ab3c5601a1"}).Passes(kPass1).Journal(OnePortJournal(0)),
-        RunCase("1 T reboot takes no file and prompts, input empty")
+        Row("1 T reboot takes no file and prompts, input empty")
             .Args({"1", "T", "reboot"}).File("TALVEK1.DAT", kDat1)
             .FailsWithBanner()
             .Out(kHead + kPrompt1 + "\nError! The value '' is invaild.\n" + kFailBanner)
             .Journal({kGetId}),
-        RunCase("1 T reboot takes the scanned MAC")
+        Row("1 T reboot takes the scanned MAC")
             .Args({"1", "T", "reboot"}).File("TALVEK1.DAT", "02AB3C0000EE\n").Input(kMac1)
             .Passes(kPass1)
             .Out(kHead + kPrompt1 + "02-AB-3C-56-01-A1\nSet eth0 Mac Address Success!\n" + kRebootTail)
             .Journal(Cat({{kGetId, kGet0, kSet0}, kRebootJournalAfterSet})),
-        RunCase("1 2=MAC ignores the assignment and prompts twice")
+        Row("1 2=MAC ignores the assignment and prompts twice")
             .Args({"1", "2=" + kMac2}).Input(kMac1 + "02AB3C5601B2")
             .Passes("P\neth0:" + kMac1 + "\neth1:02AB3C5601B2\n")
             .Has(kPrompt1 + "02-AB-3C-56-01-A1\n" + kPrompt2 + "02-AB-3C-56-01-B2\n"),
     };
 }
 
-class RunArguments : public ::testing::TestWithParam<RunCase> {};
-TEST_P(RunArguments, FilesReadAndPortsProgrammed) { RunAndCheck(GetParam()); }
+class RunArguments : public ::testing::TestWithParam<Row> {};
+TEST_P(RunArguments, FilesReadAndPortsProgrammed) { Check(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Rows, RunArguments, ::testing::ValuesIn(ArgumentRows()), RowName());
 
 // The revision line for the firmware bytes of Get Device ID; the run goes on
 // whatever the query gave.
-std::vector<RunCase> RevisionRows()
+std::vector<Row> RevisionRows()
 {
     auto row = [](const std::string &name, const std::string &scenario, const std::string &line) {
-        return RunCase(name).Args({"1=" + kMac1}).Scenario(scenario).Passes(kPass1)
+        return Row(name).Args({"1=" + kMac1}).Scenario(scenario).Passes(kPass1)
             .Has(std::string(kVersionLine) + line + kIniLine);
     };
     return {
@@ -146,7 +143,7 @@ std::vector<RunCase> RevisionRows()
         row("all zero", "revision 00 00 00 00 00 00\n", "BMC Revision = 0.0.0\r\n"),
         row("short reply leaves zeros", "getid 1 bytes 20 01 81\n", "BMC Revision = 1.0.0\r\n"),
         row("query failing", "getid 1 fail\n", "BMC Revision = ?.?.?\r\n"),
-        RunCase("query failing skips the keyboard entry")
+        Row("query failing skips the keyboard entry")
             .Args({"1"}).Scenario("getid 1 fail\n").Input(kMac1)
             .FailsWithBanner()
             .Out(std::string(kVersionLine) + "BMC Revision = ?.?.?\r\n" + kIniLine + kFailBanner)
@@ -154,21 +151,21 @@ std::vector<RunCase> RevisionRows()
     };
 }
 
-class RunRevision : public ::testing::TestWithParam<RunCase> {};
-TEST_P(RunRevision, LineAndRunGoOn) { RunAndCheck(GetParam()); }
+class RunRevision : public ::testing::TestWithParam<Row> {};
+TEST_P(RunRevision, LineAndRunGoOn) { Check(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Rows, RunRevision, ::testing::ValuesIn(RevisionRows()), RowName());
 
 // The runner's failure table seen through the first request of a run (the
 // revision query) and, for a missing tool, through the whole run.
-std::vector<RunCase> RunnerRows()
+std::vector<Row> RunnerRows()
 {
     const std::string unknown = "BMC Revision = ?.?.?\r\n";
     auto row = [](const std::string &name, const std::string &scenario) {
-        return RunCase(name).Args({"1=" + kMac1}).Scenario(scenario).Passes(kPass1)
+        return Row(name).Args({"1=" + kMac1}).Scenario(scenario).Passes(kPass1)
             .Journal(OnePortJournal(0));
     };
     return {
-        RunCase("tool missing")
+        Row("tool missing")
             .Args({"1=" + kMac1}).Remove("kovripmi")
             .FailsQuietly()
             .Out(std::string(kVersionLine) + unknown + kIniLine + "Fast Get Mac Oem Command Fail.\n")
@@ -190,8 +187,8 @@ std::vector<RunCase> RunnerRows()
     };
 }
 
-class RunRunner : public ::testing::TestWithParam<RunCase> {};
-TEST_P(RunRunner, FailureTable) { RunAndCheck(GetParam()); }
+class RunRunner : public ::testing::TestWithParam<Row> {};
+TEST_P(RunRunner, FailureTable) { Check(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Rows, RunRunner, ::testing::ValuesIn(RunnerRows()), RowName());
 
 }  // namespace

@@ -1,0 +1,743 @@
+#include "test.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------
+// Constants.
+
+const char kVersionLine[] = "TALVEK V0.37\n";
+const char kPassBanner[] =
+    "\r\n"
+    "\x1b[1;32m #######      ####      ######     ###### \r\n"
+    " ########    ######    ########   ########\r\n"
+    " ##    ##   ##    ##   ##     #   ##     #\r\n"
+    " ##    ##   ##    ##    ###        ###    \r\n"
+    " ########   ########     ####       ####  \r\n"
+    " #######    ########       ###        ### \r\n"
+    " ##         ##    ##   #     ##   #     ##\r\n"
+    " ##         ##    ##   ########   ########\r\n"
+    " ##         ##    ##    ######     ###### \r\n"
+    "\x1b[0m\r\n";
+const char kFailBanner[] =
+    "\r\n"
+    "\x1b[1;31m ########     ####        ###     ##      \r\n"
+    " ########    ######       ###     ##      \r\n"
+    " ##         ##    ##      ###     ##      \r\n"
+    " ##         ##    ##      ###     ##      \r\n"
+    " ########   ########      ###     ##      \r\n"
+    " ########   ########      ###     ##      \r\n"
+    " ##         ##    ##      ###     ##      \r\n"
+    " ##         ##    ##      ###     ########\r\n"
+    " ##         ##    ##      ###     ########\r\n"
+    "\x1b[0m\r\n";
+const char kUsage[] =
+    "Usage:   TALVEK <location of MAC(1 base)> ... <location of MAC(1 base)> [check/fail_log] [reboot/waitbmc]\r\n"
+    "Example: \r\n"
+    "         TALVEK ---------- Show this help.\r\n"
+    "         TALVEK 1 -------- Program 1st MAC.\r\n"
+    "         TALVEK 1=02AB3C5601A1\r\n"
+    "                  --- Program 1st MAC with default without keyin.\r\n"
+    "         TALVEK 2 -------- Program 2nd MAC.\r\n"
+    "         TALVEK 2 check -- Program 2nd MAC with Check.\r\n"
+    "         TALVEK 1 2 ------ Program 1st and 2nd MAC.\r\n"
+    "         TALVEK 1 3 ------ Program 1st and 3rd MAC.\r\n"
+    "         TALVEK 1 2 check- Program 2 MAC with Check.\r\n"
+    "         TALVEK 1=02AB3C5601A1 2=02AB3C5601A2 C\r\n"
+    "                  set 02AB3C5601A1 to 1st MAC,\r\n"
+    "                  set 02AB3C5601A2 to 2nd MAC,\r\n"
+    "                  Readback and Check.\r\n"
+    "         TALVEK 1 2 T ---- Program 2 MAC from .DAT file.\r\n"
+    "         TALVEK 1 T ------ Program 1st MAC from .DAT file.\r\n"
+    "         TALVEK 1 2 reboot------ Program 1st and 2nd MAC and reboot BMC.\r\n"
+    "         TALVEK U=0x00001(0x00001~0xfffff)\r\n"
+    "                  --- Program 2nd MAC with 1st MAC + offset.\r\n";
+
+
+
+
+std::vector<std::string> Cat(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+std::string Countdown(int from, int to)
+{
+    std::string s;
+    for (int c = from; c >= to; c--)
+        s += "Fast Set MAC done, waiting for BMC ready...(" + std::to_string(c) + ")  \r";
+    return s + "\n";
+}
+
+// A second each, Get Device ID once, twice from the count 29 on.
+std::vector<std::string> CountdownJournal(int start, int steps)
+{
+    std::vector<std::string> j;
+    for (int i = 1; i <= steps; i++) {
+        j.push_back(kSleep);
+        j.push_back(kGetId);
+        if (start - i <= 29)
+            j.push_back(kGetId);
+    }
+    return j;
+}
+
+
+std::vector<std::string> MacReadyJournal(bool eth0, bool eth1)
+{
+    std::vector<std::string> j = {kSleep};
+    if (eth0)
+        j.push_back(kGet0);
+    if (eth1)
+        j.push_back(kGet1);
+    return j;
+}
+
+std::vector<std::string> ReadbackJournal(bool eth0, bool eth1)
+{
+    std::vector<std::string> j = {kGet0Fixed};
+    if (eth0)
+        j.push_back(kGet0);
+    if (eth1)
+        j.push_back(kGet1);
+    return j;
+}
+
+std::string TalvekBinary() { return TALVEK_BIN; }
+std::string SimBinary() { return SIM_BIN; }
+
+namespace {
+
+// Guards against a hang only; no run waits for it.
+const long long kHangGuardNs = 60LL * 1000000000;
+// The ordinary user a root test run drops to where modes must count.
+const uid_t kNobody = 65534;
+
+long long NowNs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+std::string ReadPath(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+bool IsRegular(const std::string &path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The binaries and the sleep shim, copied once per process to a directory
+// every user may enter.
+struct Binaries {
+    std::string talvek, sim, shim;
+};
+
+const Binaries &Own()
+{
+    static const Binaries b = {TALVEK_BIN, SIM_BIN, SLEEP_SHIM};
+    return b;
+}
+
+const Binaries &Public()
+{
+    static const Binaries b = [] {
+        char tmpl[] = "/tmp/talvek-public-bin-XXXXXX";
+        std::string dir = mkdtemp(tmpl);
+        chmod(dir.c_str(), 0755);
+        Binaries p = {dir + "/TALVEK", dir + "/kovripmi", dir + "/sleep_shim.so"};
+        const std::string from[] = {TALVEK_BIN, SIM_BIN, SLEEP_SHIM};
+        const std::string to[] = {p.talvek, p.sim, p.shim};
+        for (int i = 0; i < 3; i++) {
+            std::filesystem::copy_file(from[i], to[i]);
+            chmod(to[i].c_str(), 0755);
+        }
+        // Removed when the test program ends.
+        static const std::string keep = dir;
+        atexit([] { std::filesystem::remove_all(keep); });
+        return p;
+    }();
+    return b;
+}
+
+}  // namespace
+
+std::string PublicSimBinary() { return Public().sim; }
+
+// ---------------------------------------------------------------------------
+// The station.
+
+Station::Station()
+{
+    char tmpl[] = "/tmp/talvek-station-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) {
+        perror("mkdtemp");
+        abort();
+    }
+    dir_ = tmpl;
+    tool(SimBinary());
+    write("TALVEK.ini", kAllowAllIni);
+}
+
+Station::~Station()
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // Tests take modes away; give them back so that everything can go.
+    for (auto it = fs::recursive_directory_iterator(dir_, ec); !ec && it != fs::end(it); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            chmod(it->path().c_str(), 0755);
+    }
+    chmod(dir_.c_str(), 0755);
+    fs::remove_all(dir_, ec);
+}
+
+void Station::write(const std::string &name, const std::string &content) const
+{
+    std::filesystem::path p(path(name));
+    std::error_code ec;
+    std::filesystem::create_directories(p.parent_path(), ec);
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f << content;
+}
+
+std::string Station::read(const std::string &name) const { return ReadPath(path(name)); }
+
+bool Station::exists(const std::string &name) const
+{
+    struct stat st;
+    return lstat(path(name).c_str(), &st) == 0;
+}
+
+void Station::remove(const std::string &name) const { unlink(path(name).c_str()); }
+
+void Station::mkdir(const std::string &name) const
+{
+    if (::mkdir(path(name).c_str(), 0755) != 0)
+        ADD_FAILURE() << "mkdir " << name << ": " << strerror(errno);
+}
+
+void Station::tool(const std::string &binary) const
+{
+    remove("kovripmi");
+    if (symlink(binary.c_str(), path("kovripmi").c_str()) != 0)
+        ADD_FAILURE() << "symlink " << binary << ": " << strerror(errno);
+}
+
+void Station::script_tool(const std::string &body, const std::string &sim) const
+{
+    remove("kovripmi");  // the link: never write through it into the build tree
+    write("kovripmi", "#!/bin/sh\nSIM='" + sim + "'\n" + body + "\nexec \"$SIM\" \"$@\"\n");
+    chmod(path("kovripmi").c_str(), 0755);
+}
+
+std::vector<std::string> Station::journal(const std::string &name) const { return Lines(read(name)); }
+
+std::vector<std::string> Station::requests(const std::string &name) const
+{
+    std::vector<std::string> out;
+    for (const auto &l : journal(name)) {
+        if (l.rfind("sleep ", 0) != 0)
+            out.push_back(l);
+    }
+    return out;
+}
+
+int Station::sleeps() const
+{
+    int total = 0;
+    for (const auto &l : journal()) {
+        if (l.rfind("sleep ", 0) == 0)
+            total += atoi(l.c_str() + 6);
+    }
+    return total;
+}
+
+int Station::count(const std::string &line) const
+{
+    int n = 0;
+    for (const auto &l : journal())
+        n += l == line;
+    return n;
+}
+
+std::vector<std::string> Station::temp_records() const
+{
+    std::vector<std::string> left;
+    DIR *d = opendir(dir_.c_str());
+    if (d == nullptr)
+        return left;
+    for (struct dirent *e = readdir(d); e != nullptr; e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name.rfind("TALVEK.txt", 0) == 0 && name != "TALVEK.txt")
+            left.push_back(name);
+    }
+    closedir(d);
+    return left;
+}
+
+// ---------------------------------------------------------------------------
+// The launcher.
+
+void TypeKeys(const Entry &e, const std::string &keys)
+{
+    if (write(e.keys, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+        ADD_FAILURE() << "typing " << keys.size() << " keys: " << strerror(errno);
+}
+
+namespace {
+
+// In the child, between fork and exec. Only async-signal-safe work and
+// _exit: the parent may have threads.
+[[noreturn]] void ExecTalvek(const Station &s, const Launch &l, const Binaries &bin, int err)
+{
+    if (chdir(s.dir().c_str()) != 0)
+        _exit(126);
+    dup2(err, 2);
+    close(err);
+    struct rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    // An operator's shell: SIGINT, SIGTERM and SIGHUP end the program unless
+    // it says otherwise (a test runner may have left them ignored or blocked).
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, l.ignore_hup ? SIG_IGN : SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    umask(022);
+    setenv("LD_PRELOAD", bin.shim.c_str(), 1);
+    setenv("TALVEK_TEST_JOURNAL", s.path(l.journal).c_str(), 1);
+    // Sanitizer builds: the shim is preloaded ahead of the runtime.
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
+    for (const auto &e : l.env)
+        putenv(const_cast<char *>(e.c_str()));
+    // Where a signalling script tool finds TALVEK.
+    char pid[32];
+    int n = snprintf(pid, sizeof(pid), "%d\n", static_cast<int>(getpid()));
+    int fd = open("talvek.pid", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        if (write(fd, pid, static_cast<size_t>(n)) < 0) {
+        }
+        close(fd);
+    }
+    if (l.unprivileged && geteuid() == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
+            _exit(125);
+    }
+    std::vector<char *> argv = {const_cast<char *>(bin.talvek.c_str())};
+    for (const auto &a : l.args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(bin.talvek.c_str(), argv.data());
+    _exit(127);
+}
+
+bool KeyMode(int tty)
+{
+    struct termios t;
+    return tcgetattr(tty, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0;
+}
+
+}  // namespace
+
+Result Run(const Station &s, const Launch &l)
+{
+    Result r;
+    const Binaries &bin = l.unprivileged ? Public() : Own();
+    const bool tty = l.in == Stdin::kTerminal;
+    std::string errfile = s.path(".talvek.stderr");
+    int err = open(errfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int master = -1, slave = -1, out[2] = {-1, -1}, in[2] = {-1, -1};
+    if (tty) {
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "openpty: " << strerror(errno);
+            return r;
+        }
+        if (l.nonblocking)
+            fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
+        if (!l.input.empty())
+            TypeKeys(Entry{0, master, 0}, l.input);
+        // The starting state, taken before TALVEK can change it.
+        tcgetattr(slave, &r.term_before);
+        r.flags_before = fcntl(slave, F_GETFL);
+    } else if (pipe2(out, O_CLOEXEC) != 0 || (l.in == Stdin::kPipe && pipe2(in, O_CLOEXEC) != 0)) {
+        ADD_FAILURE() << "pipe: " << strerror(errno);
+        return r;
+    }
+    if (l.unprivileged)
+        Public();  // copied before the fork
+
+    long long t0 = NowNs();
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (tty) {
+            setsid();
+            ioctl(slave, TIOCSCTTY, 0);
+            dup2(slave, 0);
+            dup2(slave, 1);
+        } else {
+            dup2(out[1], 1);
+            if (l.in == Stdin::kPipe) {
+                dup2(in[0], 0);
+            } else if (l.in == Stdin::kDevNull) {
+                int null = open("/dev/null", O_RDONLY);
+                dup2(null, 0);
+            } else {
+                close(0);
+            }
+        }
+        ExecTalvek(s, l, bin, err);
+    }
+    close(err);
+    int screen = tty ? master : out[0];
+    int keys = tty ? master : in[1];
+    if (!tty) {
+        close(out[1]);
+        if (in[0] >= 0)
+            close(in[0]);
+    }
+    // Keys on a pipe: written as the pipe takes them, then the end of input
+    // (unless entries still want to type).
+    size_t fed = 0;
+    if (l.in == Stdin::kPipe)
+        fcntl(keys, F_SETFL, O_NONBLOCK);
+    auto feed = [&] {
+        if (l.in != Stdin::kPipe || keys < 0)
+            return;
+        while (fed < l.input.size()) {
+            ssize_t n = write(keys, l.input.data() + fed, l.input.size() - fed);
+            if (n <= 0)
+                return;
+            fed += static_cast<size_t>(n);
+        }
+        if (!l.at_entry) {
+            close(keys);
+            keys = -1;
+        }
+    };
+
+    int st = 0;
+    bool reaped = false;
+    size_t acted = 0;
+    for (;;) {
+        feed();
+        struct pollfd pfd = {screen, POLLIN, 0};
+        if (poll(&pfd, 1, reaped ? 0 : 10) > 0) {
+            char buf[8192];
+            ssize_t got = read(screen, buf, sizeof(buf));
+            if (got > 0) {
+                r.out.append(buf, static_cast<size_t>(got));
+                continue;
+            }
+            if (reaped || got == 0)  // end of output
+                break;
+        } else if (reaped) {
+            break;  // drained
+        }
+        if (!reaped && wait4(pid, &st, WNOHANG, &r.usage) == pid) {
+            reaped = true;
+            r.wall_ns = NowNs() - t0;
+            continue;
+        }
+        if (l.at_entry && !reaped && acted < static_cast<size_t>(Occurrences(r.out, "Please scan the")) &&
+            (!tty || KeyMode(slave))) {
+            l.at_entry(Entry{pid, keys, acted});
+            acted++;
+        }
+        if (!reaped && NowNs() - t0 > kHangGuardNs) {
+            r.hung = true;
+            kill(pid, SIGKILL);
+            wait4(pid, &st, 0, &r.usage);
+            reaped = true;
+        }
+    }
+    if (!reaped) {
+        wait4(pid, &st, 0, &r.usage);
+        r.wall_ns = NowNs() - t0;
+    }
+    if (WIFEXITED(st))
+        r.exit_code = WEXITSTATUS(st);
+    else if (WIFSIGNALED(st))
+        r.signal = WTERMSIG(st);
+    if (tty) {
+        tcgetattr(slave, &r.term_after);
+        r.flags_after = fcntl(slave, F_GETFL);
+        close(slave);
+    }
+    if (keys >= 0)
+        close(keys);
+    if (screen != keys)
+        close(screen);
+    r.err = ReadPath(errfile);
+    unlink(errfile.c_str());
+    r.no_user = r.exit_code == 125 && l.unprivileged;
+    return r;
+}
+
+// ---------------------------------------------------------------------------
+// Rows.
+
+Row &Row::Type(std::vector<std::string> per_entry)
+{
+    launch.at_entry = [keys = std::move(per_entry)](const Entry &e) {
+        if (e.index < keys.size())
+            TypeKeys(e, keys[e.index]);
+    };
+    return *this;
+}
+
+Row &Row::SignalAtEntry(int sig)
+{
+    launch.at_entry = [sig](const Entry &e) { kill(e.pid, sig); };
+    return *this;
+}
+
+void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
+
+std::string RowName::operator()(const ::testing::TestParamInfo<Row> &info) const
+{
+    std::string n;
+    for (char ch : info.param.name)
+        n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return n;
+}
+
+int Occurrences(const std::string &hay, const std::string &needle)
+{
+    int n = 0;
+    for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1))
+        n++;
+    return n;
+}
+
+namespace {
+
+int Nibble(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// The 12 digits after the first occurrence of key, as 6 bytes.
+bool KeyBytes(const std::string &line, const std::string &key, int bytes[6])
+{
+    size_t at = line.find(key);
+    if (at == std::string::npos || line.size() < at + key.size() + 12)
+        return false;
+    for (int k = 0; k < 6; k++) {
+        int hi = Nibble(line[at + key.size() + 2 * k]), lo = Nibble(line[at + key.size() + 2 * k + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        bytes[k] = hi << 4 | lo;
+    }
+    return true;
+}
+
+// MACs carried by Fast Set MAC requests ("raw 0x3a 0xa0 P b0..b5 [b0..b5]"),
+// as 12 upper-case digits; "malformed: ..." for a request of another shape.
+std::vector<std::string> WrittenMacs(const std::vector<std::string> &requests)
+{
+    std::vector<std::string> macs;
+    for (const auto &line : requests) {
+        if (line.rfind("raw 0x3a 0xa0", 0) != 0)
+            continue;
+        std::istringstream in(line.substr(13));
+        std::string position, b;
+        in >> position;
+        std::vector<int> bytes;
+        while (in >> b)
+            bytes.push_back(atoi(b.c_str()));
+        size_t want = position == "0x02" || position == "2" ? 12 : 6;
+        if (bytes.size() != want) {
+            macs.push_back("malformed: " + line);
+            continue;
+        }
+        for (size_t m = 0; m < want; m += 6) {
+            char text[13];
+            snprintf(text, sizeof(text), "%02X%02X%02X%02X%02X%02X", bytes[m] & 0xff, bytes[m + 1] & 0xff,
+                     bytes[m + 2] & 0xff, bytes[m + 3] & 0xff, bytes[m + 4] & 0xff, bytes[m + 5] & 0xff);
+            macs.push_back(text);
+        }
+    }
+    return macs;
+}
+
+bool Touches(const Row &row, const std::string &name)
+{
+    for (const auto &f : row.files)
+        if (f.first == name)
+            return true;
+    for (const auto &d : row.dirs)
+        if (d == name)
+            return true;
+    return false;
+}
+
+void CheckInvariants(const Station &s, const Row &row, const Result &r, const std::string &ini,
+                     const std::string &record_before)
+{
+    ASSERT_FALSE(r.hung) << "TALVEK did not end; output so far:\n" << r.out;
+    for (const char *report : {"Sanitizer", "runtime error"}) {
+        EXPECT_EQ(r.err.find(report), std::string::npos) << r.err;
+    }
+    for (const auto &mac : WrittenMacs(s.requests(row.launch.journal)))
+        EXPECT_TRUE(AdmittedBy(ini, mac)) << "Fast Set MAC with " << mac << ", not admitted";
+    std::vector<std::string> left = s.temp_records();
+    EXPECT_TRUE(left.empty()) << "left behind: " << left[0];
+    if (r.status() != 0 && IsRegular(s.path("TALVEK.txt"))) {
+        std::string rec = s.read("TALVEK.txt");
+        EXPECT_TRUE(rec == kFailRecord || rec == record_before) << "status " << r.status() << ", record:\n" << rec;
+    }
+    if (row.launch.in == Stdin::kTerminal) {
+        const struct termios &a = r.term_after, &b = r.term_before;
+        EXPECT_TRUE(a.c_lflag == b.c_lflag && a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
+                    a.c_cflag == b.c_cflag && memcmp(a.c_cc, b.c_cc, sizeof(a.c_cc)) == 0)
+            << "the terminal's settings were not restored";
+        EXPECT_EQ(r.flags_after, r.flags_before) << "the terminal's flags were not restored";
+    }
+}
+
+}  // namespace
+
+bool AdmittedBy(const std::string &ini, const std::string &mac)
+{
+    int m[6];
+    if (!KeyBytes("=" + mac, "=", m))
+        return false;
+    int entries = 0;
+    std::string text = ini;
+    std::replace(text.begin(), text.end(), '\0', '\n');  // a NUL ends a line too
+    for (std::string line : Lines(text)) {
+        line = line.substr(0, std::min(line.size(), size_t{255}));
+        int mask[6], value[6];
+        if (line.empty() || line[0] == ';' || !KeyBytes(line, "AVL_MASK=", mask) ||
+            !KeyBytes(line, "AVL_VALUE=", value))
+            continue;
+        if (++entries > 1024)
+            break;
+        bool fits = true;
+        for (int k = 0; k < 6; k++)
+            fits = fits && (m[k] & mask[k]) == value[k];
+        if (fits)
+            return true;
+    }
+    return false;
+}
+
+void Check(const Row &row)
+{
+    Station s;
+    Check(row, s);
+}
+
+void Check(const Row &row, Station &s)
+{
+    SCOPED_TRACE(row.name);
+    if (!Touches(row, "TALVEK.txt"))
+        s.write("TALVEK.txt", kStaleRecord);
+    if (!row.scenario.empty())
+        s.scenario(row.scenario);
+    if (!row.tool.empty())
+        s.tool(row.tool);
+    for (const auto &f : row.files)
+        s.write(f.first, f.second);
+    for (const auto &f : row.removed)
+        s.remove(f);
+    for (const auto &d : row.dirs)
+        s.mkdir(d);
+    if (row.setup)
+        row.setup(s);
+    const std::string ini = IsRegular(s.path("TALVEK.ini")) ? s.read("TALVEK.ini") : "";
+    const std::string record_before = s.read("TALVEK.txt");
+
+    Result r = Run(s, row.launch);
+    if (r.no_user)
+        GTEST_SKIP() << "cannot drop root to an ordinary user here, and root ignores modes";
+
+    CheckInvariants(s, row, r, ini, record_before);
+    if (row.signal != 0) {
+        EXPECT_EQ(r.signal, row.signal) << "exit " << r.exit_code << "\n" << r.out;
+    } else {
+        EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal << "\n" << r.out << r.err;
+        EXPECT_EQ(r.exit_code, row.exit_code) << r.out;
+    }
+    EXPECT_EQ(r.out.rfind("TALVEK V0.37", 0), 0u) << "first line:\n" << r.out;
+    if (row.banner) {
+        EXPECT_EQ(Occurrences(r.out, kPassBanner), *row.banner == Banner::kPass ? 1 : 0) << r.out;
+        EXPECT_EQ(Occurrences(r.out, kFailBanner), *row.banner == Banner::kFail ? 1 : 0) << r.out;
+    }
+    if (row.record) {
+        EXPECT_EQ(s.read("TALVEK.txt"), *row.record);
+    }
+    if (row.out) {
+        EXPECT_EQ(r.out, *row.out);
+    }
+    for (const auto &frag : row.has)
+        EXPECT_NE(r.out.find(frag), std::string::npos) << "missing: " << frag << "\nin:\n" << r.out;
+    for (const auto &frag : row.lacks)
+        EXPECT_EQ(r.out.find(frag), std::string::npos) << "unexpected: " << frag << "\nin:\n" << r.out;
+    if (row.journal) {
+        EXPECT_EQ(s.journal(row.launch.journal), *row.journal);
+    }
+    if (row.requests) {
+        EXPECT_EQ(s.requests(row.launch.journal), *row.requests);
+    }
+    for (const auto &c : row.counts)
+        EXPECT_EQ(s.count(c.first), c.second) << c.first;
+    if (row.sleeps) {
+        EXPECT_EQ(s.sleeps(), *row.sleeps);
+    }
+    for (const auto &f : row.holds)
+        EXPECT_EQ(s.read(f.first), f.second) << f.first;
+    for (const auto &f : row.sizes)
+        EXPECT_EQ(s.read(f.first).size(), f.second) << f.first;
+    for (const auto &f : row.absent)
+        EXPECT_FALSE(s.exists(f)) << f;
+    for (const auto &d : row.dirs) {
+        struct stat st;
+        EXPECT_TRUE(lstat(s.path(d).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) << d << " is no directory now";
+    }
+    if (row.then)
+        row.then(s, r);
+}

@@ -1,0 +1,307 @@
+// The one end-to-end fixture: a temporary station directory holding the
+// simulated ./kovripmi and its scenario, one launcher (Run) for the real
+// TALVEK binary, and one kind of row (Row) checked by Check, which also holds
+// every run to the invariants below.
+//
+// Writing a test
+// --------------
+// A row says what the station holds, how TALVEK is started and what must be
+// true afterwards. Build it with the chained setters and hand it to Check:
+//
+//     TEST(Offset, Example)
+//     {
+//         Check(Row("U=1 writes eth0 + 1")
+//                   .Args({"U=1"}).Scenario("mac eth0 " + kMac1 + "\n")
+//                   .Passes(kPassBoth)                   // exit 0, PASS banner, record
+//                   .Out(...)                            // whole stdout, byte for byte
+//                   .Requests({kGet0Fixed, ...})        // requests sent, in order
+//                   .Holds("MAC_LOG.txt", "")           // any file and its content
+//                   .Absent("TALVEK.txt.tmp"));
+//     }
+//
+// Tables: a function returning std::vector<Row>, then
+//     class MyRows : public ::testing::TestWithParam<Row> {};
+//     TEST_P(MyRows, Run) { Check(GetParam()); }
+//     INSTANTIATE_TEST_SUITE_P(Rows, MyRows, ::testing::ValuesIn(MyTable()), RowName());
+//
+// Station set-up: .File(name, content) (also "sub/name", directories made as
+// needed), .Remove(name), .Dir(name), .Scenario(text), .Tool(path) (another
+// ./kovripmi), .Setup([](Station &s) {...}) for anything else (chmod, a
+// script tool). Standard input: .Input(bytes) (keys on a pipe, then end of
+// input), .On(Stdin::kClosed / kDevNull / kTerminal), .Type({...}) (keys
+// typed at each entry, once its prompt is out), .SignalAtEntry(sig),
+// .Nonblocking(), .IgnoreHup(), .Unprivileged() (as root: an ordinary user),
+// .Env("NAME=value").
+// Expectations on top of the invariants: .Exit, .Killed, .Shows(Banner),
+// .Record, .Out, .Has, .Lacks, .Journal (with the pauses), .Requests,
+// .Count, .Sleeps, .Holds, .Absent, .Size, .Then(lambda) for the rest.
+//
+// The invariants, checked on every row whatever it expects:
+// - TALVEK ends by itself (a hang guard kills it and fails the row);
+// - the sanitizers (ASan build) report nothing on standard error;
+// - no Fast Set MAC request carries a MAC that the station's allow-list, as
+//   it was at the start of the run, does not admit (AdmittedBy);
+// - no temporary record file ("TALVEK.txt" + anything) is left beside it;
+// - "TALVEK.txt" holds a pass record ("P...") after the run only with exit
+//   status 0: a failed or killed run leaves "N\n" or the record it found;
+// - on a terminal, the terminal's settings and the descriptor's flags are
+//   the same after the run as before it (taken before TALVEK started).
+#ifndef TALVEK_TESTS_TEST_H
+#define TALVEK_TESTS_TEST_H
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <termios.h>
+#include <utility>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Constants: console texts, MACs and requests, each defined once (inline,
+// so that a test file's own constants may be built from them).
+
+extern const char kVersionLine[];  // "TALVEK V0.37\n"
+extern const char kPassBanner[];
+extern const char kFailBanner[];
+extern const char kUsage[];        // the usage text after the version line
+// The station's allow-list (admits 02-AB-3C-*) and its one INI line.
+inline const std::string kAllowAllIni = "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
+inline const std::string kIniLine = "INI(0) - AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
+inline const std::string kRevisionLine = "BMC Revision = 1.25.3\r\n";
+inline const std::string kHead = std::string(kVersionLine) + kRevisionLine + kIniLine;
+inline const std::string kPrompt1 = "Please scan the 1st bar code... (ESC to exit) ";
+inline const std::string kPrompt2 = "Please scan the 2nd bar code... (ESC to exit) ";
+inline const std::string kReadbackTitle = "-- Fast Get MAC OEM CMD support. No need to disable bond. --\n";
+inline const std::string kMacReady = "wait MAC ready...(0)   \r";
+inline const std::string kLine1 = "The 1st MAC = 02-AB-3C-56-01-A1\n";
+inline const std::string kLine2 = "The 2nd MAC = 02-AB-3C-56-01-A2\n";
+inline const std::string kRecordError = "Error! System can not open file TALVEK.txt.\n";
+inline const std::string kLogError = "Error! System can not open file MAC_LOG.txt.\n";
+inline const std::string kNoIni = "\nError! Can not open INI file - TALVEK.ini.\n";
+
+// MACs admitted by kAllowAllIni, and the arguments that give them.
+inline const std::string kMac1 = "02AB3C5601A1";
+inline const std::string kMac2 = "02AB3C5601A2";
+inline const std::string kArg1 = "1=" + kMac1;
+inline const std::string kArg2 = "2=" + kMac2;
+
+// Records. Every row starts with kStaleRecord in TALVEK.txt (an earlier
+// board's pass), unless it makes TALVEK.txt otherwise.
+inline const std::string kStaleRecord = "P\neth0:02AB3C999999\neth1:02AB3C99999A\n";
+inline const std::string kPass1 = "P\neth0:" + kMac1 + "\n";
+inline const std::string kPass2 = "P\neth1:" + kMac2 + "\n";
+inline const std::string kPassBoth = "P\neth0:" + kMac1 + "\neth1:" + kMac2 + "\n";
+inline const std::string kFailRecord = "N\n";
+
+// Request lines as the simulated tool journals them, and the pause. Fast
+// Set MAC of kMac1 / kMac2: kSet0 / kSet1 from the one-port branch,
+// kSet0Fixed / kSet1Fixed / kSetBoth from the both-ports branch.
+inline const std::string kGetId = "raw 0x06 0x01";
+inline const std::string kReset = "raw 0x06 0x02";
+inline const std::string kGet0Fixed = "raw 0x3a 0xa1 0x00";
+inline const std::string kGet1Fixed = "raw 0x3a 0xa1 0x01";
+inline const std::string kGet0 = "raw 0x3a 0xa1 0";
+inline const std::string kGet1 = "raw 0x3a 0xa1 1";
+inline const std::string kSleep = "sleep 1";
+inline const std::string kSet0 = "raw 0x3a 0xa0 0 2 171 60 86 1 161";
+inline const std::string kSet1 = "raw 0x3a 0xa0 1 2 171 60 86 1 162";
+inline const std::string kSet0Fixed = "raw 0x3a 0xa0 0x00 2 171 60 86 1 161";
+inline const std::string kSet1Fixed = "raw 0x3a 0xa0 0x01 2 171 60 86 1 162";
+inline const std::string kSetBoth = "raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 162";
+
+// Journal pieces of the usual stages.
+std::vector<std::string> Cat(std::initializer_list<std::vector<std::string>> parts);
+std::string Countdown(int from, int to);  // countdown lines from..to, then "\n"
+std::vector<std::string> CountdownJournal(int start, int steps);
+inline const std::vector<std::string> kSettleQuick = {kSleep, kGetId, kGetId};
+std::vector<std::string> MacReadyJournal(bool eth0, bool eth1);
+std::vector<std::string> ReadbackJournal(bool eth0, bool eth1);
+
+// Binaries under test, and copies of them that every user may run (the
+// build tree may lie where only root can enter).
+std::string TalvekBinary();
+std::string SimBinary();
+std::string PublicSimBinary();
+
+// ---------------------------------------------------------------------------
+// The station.
+
+class Station {
+public:
+    Station();   // a new directory: ./kovripmi (the simulated tool), kAllowAllIni
+    ~Station();  // removes it, whatever modes the test left
+    Station(const Station &) = delete;
+    Station &operator=(const Station &) = delete;
+
+    const std::string &dir() const { return dir_; }
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+
+    void write(const std::string &name, const std::string &content) const;
+    std::string read(const std::string &name) const;  // "" when missing
+    bool exists(const std::string &name) const;       // also a dangling link
+    void remove(const std::string &name) const;
+    void mkdir(const std::string &name) const;
+    void tool(const std::string &binary) const;  // ./kovripmi becomes a link to it
+    // ./kovripmi becomes a shell script: body runs first with the request in
+    // "$@" ("$*" is e.g. "raw 0x06 0x01"); unless it exits, the simulated tool
+    // answers ("$SIM").
+    void script_tool(const std::string &body, const std::string &sim = SimBinary()) const;
+    void scenario(const std::string &text) const { write("kovripmi.scenario", text); }
+
+    // Journal lines ("raw ..." per request, "sleep N" per pause) of the
+    // station's journal, or of another one (relative to the station).
+    std::vector<std::string> journal(const std::string &name = "kovripmi.journal") const;
+    std::vector<std::string> requests(const std::string &name = "kovripmi.journal") const;
+    int sleeps() const;                        // seconds slept
+    int count(const std::string &line) const;  // journal lines equal to line
+    std::vector<std::string> temp_records() const;  // "TALVEK.txt?*" left beside the record
+
+private:
+    std::string dir_;
+};
+
+// ---------------------------------------------------------------------------
+// The launcher.
+
+enum class Stdin { kPipe, kClosed, kDevNull, kTerminal };
+
+// What happens at an entry: TALVEK has printed the entry's prompt (and, on a
+// terminal, switched to key mode). keys is where typed keys go.
+struct Entry {
+    pid_t pid;
+    int keys;
+    size_t index;  // 0 for the first entry of the run
+};
+using AtEntry = std::function<void(const Entry &)>;
+void TypeKeys(const Entry &e, const std::string &keys);
+
+struct Launch {
+    std::vector<std::string> args;
+    Stdin in = Stdin::kPipe;
+    std::string input;        // kPipe: written to the pipe, then end of input; kTerminal: typed before the start
+    AtEntry at_entry;         // each entry, kPipe or kTerminal
+    bool nonblocking = false;  // kTerminal: O_NONBLOCK on the terminal before the start
+    bool ignore_hup = false;   // SIGHUP ignored, as under nohup
+    bool unprivileged = false;  // as root: run as an ordinary user, so that modes count
+    std::string journal = "kovripmi.journal";  // where the sleep shim journals, relative to the station
+    std::vector<std::string> env;  // more NAME=VALUE for TALVEK
+};
+
+struct Result {
+    bool hung = false;     // killed by the hang guard
+    bool no_user = false;  // the ordinary user could not be taken (root without setuid)
+    int exit_code = -1;    // when it exited
+    int signal = 0;        // when a signal ended it
+    std::string out;       // standard output (and error, on a terminal), byte for byte
+    std::string err;       // standard error (not on a terminal)
+    struct termios term_before {}, term_after {};
+    int flags_before = 0, flags_after = 0;  // the terminal's file status flags
+    long long wall_ns = 0;   // start to reaped
+    struct rusage usage {};  // of TALVEK (wait4)
+    int status() const { return signal != 0 ? 128 + signal : exit_code; }
+};
+
+// Runs TALVEK in the station: its working directory, sleep() answered at
+// once and journalled, a hang guard. Never waits on a clock itself.
+Result Run(const Station &s, const Launch &l);
+
+// ---------------------------------------------------------------------------
+// Rows.
+
+enum class Banner { kNone, kPass, kFail };
+
+struct Row {
+    std::string name;
+    // Set-up, in this order: the stale record, scenario, tool, files,
+    // removals, directories, then setup.
+    std::string scenario;
+    std::string tool;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::string> removed, dirs;
+    std::function<void(Station &)> setup;
+    Launch launch;
+
+    // Expectations (unset: not checked).
+    int exit_code = 1;
+    int signal = 0;  // killed by this signal instead
+    std::optional<Banner> banner;
+    std::optional<std::string> record;  // TALVEK.txt afterwards
+    std::optional<std::string> out;
+    std::vector<std::string> has, lacks;
+    std::optional<std::vector<std::string>> journal;   // requests and pauses
+    std::optional<std::vector<std::string>> requests;  // requests only
+    std::vector<std::pair<std::string, int>> counts;
+    std::optional<int> sleeps;
+    std::vector<std::pair<std::string, std::string>> holds;  // files and content afterwards
+    std::vector<std::pair<std::string, size_t>> sizes;
+    std::vector<std::string> absent;
+    std::function<void(const Station &, const Result &)> then;
+
+    explicit Row(std::string n) : name(std::move(n)) {}
+
+    Row &Args(std::vector<std::string> a) { launch.args = std::move(a); return *this; }
+    Row &Scenario(std::string s) { scenario = std::move(s); return *this; }
+    Row &Tool(std::string t) { tool = std::move(t); return *this; }
+    Row &File(std::string f, std::string c) { files.emplace_back(std::move(f), std::move(c)); return *this; }
+    Row &Remove(std::string f) { removed.push_back(std::move(f)); return *this; }
+    Row &Dir(std::string d) { dirs.push_back(std::move(d)); return *this; }
+    Row &Setup(std::function<void(Station &)> f) { setup = std::move(f); return *this; }
+    Row &Input(std::string keys) { launch.input = std::move(keys); return *this; }
+    Row &On(Stdin in) { launch.in = in; return *this; }
+    Row &Type(std::vector<std::string> per_entry);
+    Row &SignalAtEntry(int sig);
+    Row &AtEachEntry(AtEntry f) { launch.at_entry = std::move(f); return *this; }
+    Row &Nonblocking() { launch.nonblocking = true; return *this; }
+    Row &IgnoreHup() { launch.ignore_hup = true; return *this; }
+    Row &Unprivileged() { launch.unprivileged = true; return *this; }
+    Row &JournalAt(std::string name) { launch.journal = std::move(name); return *this; }
+    Row &Env(std::string name_value) { launch.env.push_back(std::move(name_value)); return *this; }
+
+    Row &Exit(int code) { exit_code = code; signal = 0; return *this; }
+    Row &Killed(int sig) { signal = sig; return *this; }
+    Row &Shows(Banner b) { banner = b; return *this; }
+    Row &Record(std::string r) { record = std::move(r); return *this; }
+    Row &Out(std::string o) { out = std::move(o); return *this; }
+    Row &Has(std::string s) { has.push_back(std::move(s)); return *this; }
+    Row &Lacks(std::string s) { lacks.push_back(std::move(s)); return *this; }
+    Row &Journal(std::vector<std::string> j) { journal = std::move(j); return *this; }
+    Row &Requests(std::vector<std::string> r) { requests = std::move(r); return *this; }
+    Row &Count(std::string line, int n) { counts.emplace_back(std::move(line), n); return *this; }
+    Row &Sleeps(int n) { sleeps = n; return *this; }
+    Row &Holds(std::string f, std::string c) { holds.emplace_back(std::move(f), std::move(c)); return *this; }
+    Row &Size(std::string f, size_t n) { sizes.emplace_back(std::move(f), n); return *this; }
+    Row &Absent(std::string f) { absent.push_back(std::move(f)); return *this; }
+    Row &Then(std::function<void(const Station &, const Result &)> f) { then = std::move(f); return *this; }
+
+    // The common ends of a run.
+    Row &Passes(std::string rec) { return Exit(0).Shows(Banner::kPass).Record(std::move(rec)); }
+    Row &FailsWithBanner() { return Exit(1).Shows(Banner::kFail).Record(kFailRecord); }
+    Row &FailsQuietly() { return Exit(1).Shows(Banner::kNone).Record(kFailRecord); }
+};
+
+void PrintTo(const Row &r, std::ostream *os);
+
+// Test names from row names: letters and digits kept, the rest as '_'.
+struct RowName {
+    std::string operator()(const ::testing::TestParamInfo<Row> &info) const;
+};
+
+// Sets the station up as the row says, runs TALVEK and checks the row's
+// expectations and the invariants. The second form uses a station the test
+// made (to look at it afterwards, or to run twice in it).
+void Check(const Row &row);
+void Check(const Row &row, Station &s);
+
+// Occurrences of needle in hay.
+int Occurrences(const std::string &hay, const std::string &needle);
+
+// The MACs (12 upper-case digits) that an allow-list text admits: an
+// independent reading of the format, for the invariant.
+bool AdmittedBy(const std::string &ini, const std::string &mac);
+
+#endif
