@@ -190,6 +190,7 @@ struct Launch {
     bool unprivileged = false;  // as root: run as an ordinary user, so that modes count
     std::string journal = "kovripmi.journal";  // where the sleep shim journals, relative to the station
     std::vector<std::string> env;  // more NAME=VALUE for TALVEK
+    std::string program;  // another program of the build to run instead (talvek-registry)
 };
 
 struct Result {
