@@ -24,7 +24,7 @@
 #include "registry/identity.h"
 #include "registry/stamp.h"
 
-constexpr size_t kRegMessageSize = 256;
+constexpr size_t kRegMessageSize = 512;
 
 enum REG_PORT_FLAG {
     REG_HAVE_BEFORE = 1,     // Before[] holds what the BMC reported before writing
@@ -102,6 +102,10 @@ void RegistryNotePort(REGISTRY_RUN *run, int port, int flags, const uint8_t mac[
 // On failure prints "Error! MAC registry unavailable: <reason>.", sets
 // run->Stopped and returns 1: the caller turns the verdict into a FAIL.
 int RegistryConfirmPass(REGISTRY_RUN *run);
+
+// Prints "Error! MAC registry unavailable: <reason>.", records it as the
+// run's failure and sets run->Stopped. Returns 1.
+int RegistryUnavailable(REGISTRY_RUN *run, const char *reason);
 
 // Remembers the first failure text of the run for the runs row.
 void RegistryNoteFailure(REGISTRY_RUN *run, const char *message);
