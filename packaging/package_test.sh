@@ -108,8 +108,9 @@ check "the packaged TALVEK prints its version banner" \
     [ "$(head -n 1 "$tmp/usage.out")" = "TALVEK V$version" ]
 check "the packaged TALVEK prints the usage text" grep -q '^Usage:   TALVEK ' "$tmp/usage.out"
 
-# 4. Control fields: every shared library the packaged programs need is
-# covered by Depends (worked out by dpkg-shlibdeps); ipmitool is only
+# 4. Control fields: every shared library the packaged programs link
+# directly is covered by Depends (worked out by dpkg-shlibdeps; what those
+# libraries need in turn is their packages' own Depends); ipmitool is only
 # recommended.
 field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
@@ -120,7 +121,9 @@ check "Version is $version" [ "$(field Version)" = "$version" ]
 check "Architecture is $arch" [ "$(field Architecture)" = "$arch" ]
 needed=
 for prog in "$root/usr/bin/TALVEK" "$root/usr/bin/talvek-registry" "$root/usr/lib/talvek/kovripmi-sim"; do
-    for lib in $(ldd "$prog" | awk '$3 ~ /^\// { print $3 }'); do
+    direct=" $(objdump -p "$prog" | awk '$1 == "NEEDED" { print $2 }' | tr '\n' ' ') "
+    for lib in $(ldd "$prog" | awk -v direct="$direct" \
+                     '$3 ~ /^\// && index(direct, " " $1 " ") { print $3 }'); do
         owner=$(dpkg -S "$lib" 2>/dev/null || dpkg -S "$(readlink -f "$lib")" 2>/dev/null)
         owner=${owner%%:*}
         if [ -z "$owner" ]; then
