@@ -37,7 +37,7 @@
 //         -- NULL for a port the run did not select
 //     verdict TEXT NOT NULL ('PASS' | 'FAIL'), exit_status INTEGER NOT NULL,
 //     message TEXT                         -- the failure, NULL on PASS
-//     indexes on started_utc, board_key and every *_before / *_requested column
+//     indexes on started_utc, board_key and every *_before / *_requested / *_readback column
 //
 //   releases       append-only: one row per "talvek-registry release"
 //     release_id TEXT PRIMARY KEY (UUID), mac BIGINT NOT NULL, mac_text TEXT NOT NULL,
