@@ -95,6 +95,15 @@ static int CollectClaims(const REGISTRY_RUN *run, CLAIM list[4])
         int stays = !(flags & REG_HAVE_REQUESTED) || SameMac(mac, run->Requested[p]);
         n = AddClaim(list, n, mac, stays);
     }
+    // Every station takes its rows in ascending MAC order, so two stations
+    // claiming the same two MACs wait for each other instead of deadlocking.
+    for (int i = 1; i < n; i++) {
+        for (int j = i; j > 0 && MacToInteger(list[j].Mac) < MacToInteger(list[j - 1].Mac); j--) {
+            CLAIM t = list[j];
+            list[j] = list[j - 1];
+            list[j - 1] = t;
+        }
+    }
     return n;
 }
 

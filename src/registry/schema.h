@@ -33,8 +33,9 @@
 //     board_key                            -- NULL: no key
 //     eth0_before, eth0_requested, eth0_readback, eth0_result,
 //     eth1_before, eth1_requested, eth1_readback, eth1_result,
-//         -- MACs as 12 hex digits, NULL when not known; result 'PASS' | 'FAIL',
-//         -- NULL for a port the run did not select
+//         -- MACs as 12 hex digits, NULL when not known; result 'PASS' | 'FAIL'
+//         -- (the port's own read-back test; 'FAIL' when it never ran), NULL for a
+//         -- port the run did not select
 //     verdict TEXT NOT NULL ('PASS' | 'FAIL'), exit_status INTEGER NOT NULL,
 //     message TEXT                         -- the failure, NULL on PASS
 //     indexes on started_utc, board_key and every *_before / *_requested / *_readback column
