@@ -3,40 +3,16 @@
  * TALVEK sends at once, in the tool's reply format (blank + two hex digits
  * per byte, one line). The two MACs live in bench_tool.state in the working
  * directory (absent: both zero), so a run that writes MACs reads them back
- * and passes.
- *
- * When BENCH_STAMPS names a file, the tool first appends the CLOCK_MONOTONIC
- * time at which it started and its arguments: "<ns> raw 0x06 0x01".
+ * and passes. Like the simulated tool, it appends each request to
+ * kovripmi.journal, so the fixture counts what a run sent.
  */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
 
 static const char kState[] = "bench_tool.state";
-
-static void Stamp(const struct timespec *ts, int argc, char **argv)
-{
-    const char *path = getenv("BENCH_STAMPS");
-    if (path == NULL || path[0] == '\0')
-        return;
-    char line[512];
-    int n = snprintf(line, sizeof(line), "%lld", (long long)ts->tv_sec * 1000000000LL + ts->tv_nsec);
-    for (int i = 1; i < argc && n > 0 && (size_t)n < sizeof(line) - 2; i++)
-        n += snprintf(line + n, sizeof(line) - (size_t)n, " %s", argv[i]);
-    if (n <= 0 || (size_t)n >= sizeof(line) - 1)
-        return;
-    line[n++] = '\n';
-    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0)
-        return;
-    if (write(fd, line, (size_t)n) != n) {
-        /* the benchmark notices the missing stamp */
-    }
-    close(fd);
-}
 
 static void LoadMacs(unsigned char macs[12])
 {
@@ -69,12 +45,27 @@ static void PrintBytes(const unsigned char *b, int n)
     fwrite(out, 1, (size_t)len, stdout);
 }
 
+static void Journal(int argc, char **argv)
+{
+    char line[512];
+    size_t n = 0;
+    for (int i = 1; i < argc && n < sizeof(line) - 1; i++)
+        n += (size_t)snprintf(line + n, sizeof(line) - n, i > 1 ? " %s" : "%s", argv[i]);
+    if (n >= sizeof(line) - 1)
+        return;
+    line[n++] = '\n';
+    int fd = open("kovripmi.journal", O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0)
+        return;
+    if (write(fd, line, n) != (ssize_t)n) {
+        /* the benchmark notices the missing request */
+    }
+    close(fd);
+}
+
 int main(int argc, char **argv)
 {
-    struct timespec started;
-    clock_gettime(CLOCK_MONOTONIC, &started);
-    Stamp(&started, argc, argv);
-
+    Journal(argc, argv);
     if (argc < 4 || strcmp(argv[1], "raw") != 0 || argc - 2 > 64)
         return 1;
     unsigned char b[64];

@@ -1,5 +1,6 @@
 // Small MAC helpers shared by the stages: a MAC is six bytes, most
-// significant first; as text it is twelve hexadecimal digits.
+// significant first; as text it is twelve hexadecimal digits. Every folder
+// may use them; they use nothing of the program's own.
 #ifndef TALVEK_MAC_H
 #define TALVEK_MAC_H
 
@@ -27,5 +28,14 @@ inline bool AllBytesAre(const uint8_t mac[6], uint8_t value)
     }
     return true;
 }
+
+// 0 when the first 12 characters are hexadecimal digits, else 1. Stops at
+// the first character that is not a digit, so a short string fails at its
+// terminator and nothing behind it is read.
+int StrMacIsValid(const char *StrMac);
+// One hexadecimal digit to 0..15; any other character to 0.
+uint8_t HexCharToByte(char ch);
+// Twelve digits of text to six bytes, most significant first.
+void MacTextToBytes(const char *text, uint8_t mac[6]);
 
 #endif

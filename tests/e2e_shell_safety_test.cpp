@@ -9,42 +9,17 @@
 //   PWN<letter> in the working directory, and there is none.
 // The file names use no hexadecimal letters, so that the keyboard entry,
 // which keeps hexadecimal digits only, sees exactly the MAC around them.
-#include <gtest/gtest.h>
-
-#include <dirent.h>
-#include <fcntl.h>
+#include <filesystem>
 #include <regex>
-#include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
-#include "station.h"
+#include "test.h"
 
 namespace {
 
-const std::string kMac1 = "02AB3C5601A1";
-const std::string kMac2 = "02AB3C5601A2";
-const std::string kPassBoth = "P\neth0:" + kMac1 + "\neth1:" + kMac2 + "\n";
-
-// The requests of a passing run for both ports, both MACs different from
-// the BMC's, and the pauses between them.
-const std::vector<std::string> kBothPortsJournal = {
-    "raw 0x06 0x01",
-    "raw 0x3a 0xa1 0x00", "sleep 1", "raw 0x3a 0xa1 0x01",
-    "raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 162",
-    "sleep 1", "raw 0x06 0x01", "raw 0x06 0x01",
-    "sleep 1", "raw 0x3a 0xa1 0", "raw 0x3a 0xa1 1",
-    "raw 0x3a 0xa1 0x00", "raw 0x3a 0xa1 0", "raw 0x3a 0xa1 1",
-};
-
-// The offset mode writing eth1 := 02AB3C5601A1 + 1.
-const std::vector<std::string> kOffsetJournal = {
-    "raw 0x3a 0xa1 0x00", "sleep 1",
-    "raw 0x3a 0xa0 0x01 2 171 60 86 1 162",
-    "sleep 1", "raw 0x3a 0xa1 0x01", "sleep 1",
-};
+// The requests and pauses of a passing run for both ports.
+const std::vector<std::string> kBothPortsJournal =
+    Cat({{kGetId, kGet0Fixed, kSleep, kGet1Fixed, kSetBoth}, kSettleQuick, MacReadyJournal(true, true),
+         ReadbackJournal(true, true)});
 
 // A request as the program builds it: "raw", then bytes written as 0x and
 // two hexadecimal digits, or as a decimal number 0..255.
@@ -54,145 +29,57 @@ bool IsOwnRequest(const std::string &line)
     return std::regex_match(line, own);
 }
 
-// Files that an injected command created anywhere below dir.
-void FindInjected(const std::string &dir, std::vector<std::string> *found)
+Row Safe(const std::string &name, std::vector<std::string> args, std::vector<std::string> journal,
+         const std::string &in = "")
 {
-    DIR *d = opendir(dir.c_str());
-    if (d == nullptr)
-        return;
-    for (struct dirent *e = readdir(d); e != nullptr; e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..")
-            continue;
-        std::string path = dir + "/" + name;
-        if (name.size() == 4 && name.rfind("PWN", 0) == 0)
-            found->push_back(path);
-        struct stat st;
-        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            FindInjected(path, found);
-    }
-    closedir(d);
+    const std::string at = in.empty() ? "" : in + "/";
+    return Row(name).Args(std::move(args)).In(in).JournalAt(at + "kovripmi.journal").Exit(0)
+        .Holds(at + "TALVEK.txt", kPassBoth)
+        .Journal(std::move(journal))
+        .Then([at](const Station &s, const Result &) {
+            for (const auto &line : s.requests(at + "kovripmi.journal"))
+                EXPECT_TRUE(IsOwnRequest(line)) << line;
+            namespace fs = std::filesystem;
+            for (const auto &e : fs::recursive_directory_iterator(s.dir())) {
+                std::string f = e.path().filename();
+                EXPECT_FALSE(f.size() == 4 && f.rfind("PWN", 0) == 0) << "an injected command ran: " << e.path();
+            }
+        });
 }
 
-void ExpectNothingInjected(const Station &s, const std::vector<std::string> &journal,
-                           const std::vector<std::string> &expected)
+std::vector<Row> ShellRows()
 {
-    EXPECT_EQ(journal, expected);
-    for (const auto &line : journal) {
-        if (line.rfind("sleep ", 0) != 0) {
-            EXPECT_TRUE(IsOwnRequest(line)) << line;
-        }
-    }
-    std::vector<std::string> injected;
-    FindInjected(s.dir(), &injected);
-    EXPECT_TRUE(injected.empty()) << "an injected command ran: " << injected[0];
-}
-
-struct Row {
-    std::string name;
-    std::vector<std::string> args;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::string stdin_data;
-    std::string scenario;
-    std::vector<std::string> journal;
-};
-
-void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
-
-std::vector<Row> Rows()
-{
-    const std::string zeros = "mac eth0 000000000000\nmac eth1 000000000000\n";
+    const std::string dir = "st $(>PWNG) `>PWNH`;>PWNI|>PWNJ&>PWNK'\"\n>PWNL";
+    // The offset mode writing eth1 := 02AB3C5601A1 + 1.
+    const std::vector<std::string> offset = {kGet0Fixed, kSleep, kSet1Fixed, kSleep, kGet1Fixed, kSleep};
     return {
-        {"Arguments",
-         {"1=" + kMac1 + "$(>PWNG)", "2=" + kMac2 + "`>PWNH`", ";>PWNI", "|>PWNJ", "&>PWNK",
-          "'>PWNL'", "\">PWNM\"", "\n>PWNO\n", "reboot;>PWNQ", "x $(>PWNR) `>PWNS`"},
-         {}, "", zeros, kBothPortsJournal},
-        {"OffsetArgument", {"U=1;>PWNG$(>PWNH)`>PWNI`|>PWNJ&>PWNK\n>PWNL"}, {}, "",
-         "mac eth0 " + kMac1 + "\n", kOffsetJournal},
-        {"DataFiles",
-         {"1", "2", "T"},
-         {{"TALVEK1.DAT", kMac1 + "$(>PWNG)`>PWNH`;>PWNI\n"},
-          {"TALVEK2.DAT", kMac2 + "|>PWNJ&>PWNK\n'>PWNL'\"$(>PWNM)\"\n"}},
-         "", zeros, kBothPortsJournal},
-        {"AllowList",
-         {"1=" + kMac1, "2=" + kMac2},
-         {{"TALVEK.ini", "AVL_MASK=FFFFFF000000 AVL_VALUE=02AB3C000000 $(>PWNG) `>PWNH`;>PWNI|>PWNJ&>PWNK'\"\n"
-                         "$(>PWNL)\n;`>PWNM`\n\">PWNO\" AVL_MASK=$(>PWNQ) AVL_VALUE=`>PWNR`\n"}},
-         "", zeros, kBothPortsJournal},
-        {"KeyboardInput",
-         {"1", "2"},
-         {},
-         "0$(>PWNG)2" "`>PWNH`AB" ";>PWNI3C" "|>PWNJ56" "&>PWNK01" "'>PWNL'A1\n"
-         "\"02AB3C5601A2\"$(>PWNM)\n",
-         zeros, kBothPortsJournal},
+        Safe("arguments",
+             {kArg1 + "$(>PWNG)", kArg2 + "`>PWNH`", ";>PWNI", "|>PWNJ", "&>PWNK", "'>PWNL'", "\">PWNM\"",
+              "\n>PWNO\n", "reboot;>PWNQ", "x $(>PWNR) `>PWNS`"},
+             kBothPortsJournal),
+        Safe("offset argument", {"U=1;>PWNG$(>PWNH)`>PWNI`|>PWNJ&>PWNK\n>PWNL"}, offset)
+            .Scenario("mac eth0 " + kMac1 + "\n"),
+        Safe("data files", {"1", "2", "T"}, kBothPortsJournal)
+            .File("TALVEK1.DAT", kMac1 + "$(>PWNG)`>PWNH`;>PWNI\n")
+            .File("TALVEK2.DAT", kMac2 + "|>PWNJ&>PWNK\n'>PWNL'\"$(>PWNM)\"\n"),
+        Safe("allow-list", {kArg1, kArg2}, kBothPortsJournal)
+            .File("TALVEK.ini", "AVL_MASK=FFFFFF000000 AVL_VALUE=02AB3C000000 $(>PWNG) `>PWNH`;>PWNI|>PWNJ&>PWNK'\"\n"
+                                "$(>PWNL)\n;`>PWNM`\n\">PWNO\" AVL_MASK=$(>PWNQ) AVL_VALUE=`>PWNR`\n"),
+        Safe("keyboard input", {"1", "2"}, kBothPortsJournal)
+            .Input("0$(>PWNG)2" "`>PWNH`AB" ";>PWNI3C" "|>PWNJ56" "&>PWNK01" "'>PWNL'A1\n"
+                   "\"02AB3C5601A2\"$(>PWNM)\n"),
+        // The tool is run as "./kovripmi", relative to the working directory.
+        Safe("working directory name", {kArg1, kArg2}, kBothPortsJournal, dir)
+            .Setup([dir](Station &s) {
+                s.mkdir(dir);
+                std::filesystem::create_symlink(SimBinary(), s.path(dir + "/kovripmi"));
+                s.write(dir + "/TALVEK.ini", kAllowAllIni);
+            }),
     };
 }
 
 class ShellSafety : public ::testing::TestWithParam<Row> {};
-
-TEST_P(ShellSafety, OnlyOwnNumbersReachTheTool)
-{
-    const Row &row = GetParam();
-    Station s;
-    s.scenario(row.scenario);
-    for (const auto &f : row.files)
-        s.write(f.first, f.second);
-    RunResult r = s.run(row.args, row.stdin_data);
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(s.read("TALVEK.txt"), kPassBoth);
-    ExpectNothingInjected(s, s.journal(), row.journal);
-}
-
-std::string RowName(const ::testing::TestParamInfo<Row> &info) { return info.param.name; }
-
-INSTANTIATE_TEST_SUITE_P(Rows, ShellSafety, ::testing::ValuesIn(Rows()), RowName);
-
-// The working directory's name never reaches the command line either: the
-// tool is run as "./kovripmi" relative to it.
-TEST(ShellSafetyDirectory, HostileWorkingDirectoryName)
-{
-    Station s;
-    const std::string name = "st $(>PWNG) `>PWNH`;>PWNI|>PWNJ&>PWNK'\"\n>PWNL";
-    const std::string dir = s.path(name);
-    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-    ASSERT_EQ(symlink(SimBinary().c_str(), (dir + "/kovripmi").c_str()), 0);
-    s.write(name + "/TALVEK.ini", kAllowAllIni);
-    s.write(name + "/kovripmi.scenario", "mac eth0 000000000000\nmac eth1 000000000000\n");
-    const std::string journal = dir + "/kovripmi.journal";
-
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(126);
-        int in = open("/dev/null", O_RDONLY);
-        int out = open(s.path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        setenv("LD_PRELOAD", SleepShim().c_str(), 1);
-        setenv("TALVEK_TEST_JOURNAL", journal.c_str(), 1);
-        setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
-        std::string bin = TalvekBinary();
-        std::string a1 = "1=" + kMac1, a2 = "2=" + kMac2;
-        char *argv[] = {&bin[0], &a1[0], &a2[0], nullptr};
-        execv(bin.c_str(), argv);
-        _exit(127);
-    }
-    int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 0) << s.read("out.txt");
-    EXPECT_EQ(s.read(name + "/TALVEK.txt"), kPassBoth);
-
-    std::vector<std::string> lines;
-    std::string text = s.read(name + "/kovripmi.journal");
-    for (size_t at = 0; at < text.size();) {
-        size_t nl = text.find('\n', at);
-        lines.push_back(text.substr(at, nl - at));
-        at = nl == std::string::npos ? text.size() : nl + 1;
-    }
-    ExpectNothingInjected(s, lines, kBothPortsJournal);
-}
+TEST_P(ShellSafety, OnlyOwnNumbersReachTheTool) { Check(GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Rows, ShellSafety, ::testing::ValuesIn(ShellRows()), RowName());
 
 }  // namespace

@@ -1,15 +1,22 @@
 /*
- * Test seam, preloaded into TALVEK by the end-to-end tests: sleep() returns
- * at once and, when TALVEK_TEST_JOURNAL names a file, appends "sleep N" to
- * it. The simulated tool appends every request to the same journal, so a
- * test sees requests and pauses in the order they happened, and no test
- * ever really waits.
+ * Test seam, preloaded into TALVEK by the end-to-end tests and the
+ * benchmark: sleep() returns at once and, when TALVEK_TEST_JOURNAL names a
+ * file, appends "sleep N" to it. The simulated tool appends every request to
+ * the same journal, so a test sees requests and pauses in the order they
+ * happened, and no test ever really waits.
  */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+/* Out of the environment as it loads: the shell and the tool that TALVEK
+ * starts for every request run as they would on a station, without it. */
+__attribute__((constructor)) static void LeaveNoTrace(void)
+{
+    unsetenv("LD_PRELOAD");
+}
 
 unsigned int sleep(unsigned int seconds)
 {

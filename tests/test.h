@@ -31,7 +31,8 @@
 // input), .On(Stdin::kClosed / kDevNull / kTerminal), .Type({...}) (keys
 // typed at each entry, once its prompt is out), .SignalAtEntry(sig),
 // .Nonblocking(), .IgnoreHup(), .Unprivileged() (as root: an ordinary user),
-// .Env("NAME=value").
+// .Env("NAME=value"), .In(subdirectory) and .JournalAt(file) (a station
+// within the station).
 // Expectations on top of the invariants: .Exit, .Killed, .Shows(Banner),
 // .Record, .Out, .Has, .Lacks, .Journal (with the pauses), .Requests,
 // .Count, .Sleeps, .Holds, .Absent, .Size, .Then(lambda) for the rest.
@@ -40,7 +41,8 @@
 // - TALVEK ends by itself (a hang guard kills it and fails the row);
 // - the sanitizers (ASan build) report nothing on standard error;
 // - no Fast Set MAC request carries a MAC that the station's allow-list, as
-//   it was at the start of the run, does not admit (AdmittedBy);
+//   it was at the start of the run, does not admit (AdmittedBy; the offset
+//   update mode, "U=...", is not subject to the list);
 // - no temporary record file ("TALVEK.txt" + anything) is left beside it;
 // - "TALVEK.txt" holds a pass record ("P...") after the run only with exit
 //   status 0: a failed or killed run leaves "N\n" or the record it found;
@@ -171,13 +173,16 @@ private:
 enum class Stdin { kPipe, kClosed, kDevNull, kTerminal };
 
 // What happens at an entry: TALVEK has printed the entry's prompt (and, on a
-// terminal, switched to key mode). keys is where typed keys go.
+// terminal, switched to key mode). keys is where typed keys go. The action
+// returns true when it is done with the entry, false to be called again at
+// the launcher's next look (after more output, a few milliseconds later).
 struct Entry {
     pid_t pid;
     int keys;
-    size_t index;  // 0 for the first entry of the run
+    size_t index;           // 0 for the first entry of the run
+    const std::string &out;  // standard output so far
 };
-using AtEntry = std::function<void(const Entry &)>;
+using AtEntry = std::function<bool(const Entry &)>;
 void TypeKeys(const Entry &e, const std::string &keys);
 
 struct Launch {
@@ -188,6 +193,7 @@ struct Launch {
     bool nonblocking = false;  // kTerminal: O_NONBLOCK on the terminal before the start
     bool ignore_hup = false;   // SIGHUP ignored, as under nohup
     bool unprivileged = false;  // as root: run as an ordinary user, so that modes count
+    std::string dir;  // where TALVEK runs, relative to the station ("": the station)
     std::string journal = "kovripmi.journal";  // where the sleep shim journals, relative to the station
     std::vector<std::string> env;  // more NAME=VALUE for TALVEK
     std::string program;  // another program of the build to run instead (talvek-registry)
@@ -261,6 +267,7 @@ struct Row {
     Row &IgnoreHup() { launch.ignore_hup = true; return *this; }
     Row &Unprivileged() { launch.unprivileged = true; return *this; }
     Row &JournalAt(std::string name) { launch.journal = std::move(name); return *this; }
+    Row &In(std::string subdir) { launch.dir = std::move(subdir); return *this; }
     Row &Env(std::string name_value) { launch.env.push_back(std::move(name_value)); return *this; }
 
     Row &Exit(int code) { exit_code = code; signal = 0; return *this; }
@@ -297,6 +304,8 @@ struct RowName {
 // made (to look at it afterwards, or to run twice in it).
 void Check(const Row &row);
 void Check(const Row &row, Station &s);
+// Only the set-up half of Check (for the benchmark).
+void SetUp(const Row &row, Station &s);
 
 // Occurrences of needle in hay.
 int Occurrences(const std::string &hay, const std::string &needle);

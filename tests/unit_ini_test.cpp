@@ -186,11 +186,11 @@ TEST_F(Ini, TableHoldsTheFirst1024EntriesAndWarnsOnce)
     }
 }
 
-TEST_F(Ini, LargeFileLoadsTheSameAcrossReadBlocks)
+TEST_F(Ini, LargeFileLoadsTheSameAcrossBufferBoundaries)
 {
     // About 150 kB: lines of many lengths, some ended by NUL, some longer
     // than 255 characters with a pair in their surplus, so that lines, long
-    // lines and terminators fall on every kind of boundary of the reader.
+    // lines and terminators fall on every kind of boundary of the stream.
     std::string content;
     std::vector<std::string> values;
     for (int i = 0; values.size() < 1024; i++) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "mac.h"
 #include "run/parameters.h"
 #include "unit_support.h"
 

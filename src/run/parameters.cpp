@@ -13,34 +13,6 @@ int CharMacIndexIsVaild(char Ch, int32_t *Index)
     return 0;
 }
 
-int StrMacIsValid(const char *StrMac)
-{
-    // Stops at the first character that is not a digit, so a short string
-    // fails at its terminator and nothing behind it is read.
-    for (int i = 0; i < 12; i++) {
-        if (!IsHexDigit(StrMac[i]))
-            return 1;
-    }
-    return 0;
-}
-
-uint8_t HexCharToByte(char ch)
-{
-    if (ch >= '0' && ch <= '9')
-        return static_cast<uint8_t>(ch - '0');
-    if (ch >= 'a' && ch <= 'f')
-        return static_cast<uint8_t>(ch - 'a' + 10);
-    if (ch >= 'A' && ch <= 'F')
-        return static_cast<uint8_t>(ch - 'A' + 10);
-    return 0;
-}
-
-void MacTextToBytes(const char *text, uint8_t mac[6])
-{
-    for (int k = 0; k < 6; k++)
-        mac[k] = static_cast<uint8_t>(HexCharToByte(text[2 * k]) * 16 + HexCharToByte(text[2 * k + 1]));
-}
-
 static bool IsOneOf(const char *arg, const char *a, const char *b)
 {
     return strcmp(arg, a) == 0 || strcmp(arg, b) == 0;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "run/parameters.h"
+#include "mac.h"
 
 // Reads the start of the first line: at most 12 characters, fewer when a
 // line end comes first. A file that does not begin with 12 hexadecimal

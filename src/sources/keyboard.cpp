@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include "mac.h"
-#include "run/parameters.h"
 
 // What the entry changed on standard input, so that every way out (normal
 // end, or a signal that ends the process) puts the station's terminal back.
