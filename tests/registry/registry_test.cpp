@@ -287,6 +287,10 @@ TEST_P(RegistryTest, ReleaseFreesForRework)
                                     "took it from board " + kOther + " (verified, station old)  reason: board scrapped, RMA 5521",
                                     "    eth0  before 000000000000  requested " + kMac1 + "  read back " + kMac1 + "  PASS"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin:\n" << r.out;
+    r = reg().Tool(s, {"board", kGuid});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("MACs:\n  " + kMac1 + "  verified  station st1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Runs:\n"), std::string::npos) << r.out;
 }
 
 // A registry that cannot be used stops the run before anything is written.
