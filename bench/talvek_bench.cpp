@@ -13,6 +13,9 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include "TALVEK.h"
+#include "registry/schema.h"
+#include "registry_tool/commands.h"
 #include "test.h"
 
 namespace {
@@ -27,6 +30,22 @@ struct TimedRow {
     double budget_ms;  // on the median of run minus floor; 0: information only
 };
 
+// The same run with the MAC registry on: the board is named by its serial
+// number (the instant tool refuses Get System GUID), so every run is the
+// same board keeping its MACs, as a repeated run at a station is.
+Row RegistryRun(const std::string &name, const std::string &target)
+{
+    return Row(name).Args({kArg1, kArg2}).Tool(TOOL_BIN)
+        .File("TALVEK.conf", "registry = " + target + "\nstation = bench\ndmi_dir = dmi\n")
+        .File("dmi/board_serial", "BENCH-0001\n");
+}
+
+// The PostgreSQL server scripts/bench starts (tests/registry/pg_cluster.sh), if any.
+const char *PgServer()
+{
+    return getenv("TALVEK_TEST_PG");
+}
+
 std::vector<TimedRow> TimedRows()
 {
     std::string list;  // a full allow-list, the admitting entry last
@@ -34,12 +53,17 @@ std::vector<TimedRow> TimedRows()
         list += "AVL_MASK=FFFFFFFFFFFF, AVL_VALUE=0A0B0C" + std::to_string(100000 + i) + "\n";
     list += kAllowAllIni;
     // clang-format off
-    return {
+    // The registry rows come last: RegistryCost() reads their medians from kFirstRegistryRow on.
+    std::vector<TimedRow> rows = {
         {Row("Two-port PASS run").Args({kArg1, kArg2}).Tool(TOOL_BIN), 10},
         {Row("Two-port PASS run, 1,024-entry allow-list").Args({kArg1, kArg2}).Tool(TOOL_BIN)
              .File("TALVEK.ini", list), 0},
+        {RegistryRun("Two-port PASS run, SQLite registry", "sqlite"), 0},
     };
+    if (PgServer())
+        rows.push_back({RegistryRun("Two-port PASS run, PostgreSQL registry on a local socket", PgServer()), 0});
     // clang-format on
+    return rows;
 }
 
 const int kRuns = 15;
@@ -77,6 +101,12 @@ void Require(bool passed, const std::string &what, const Result &r)
     exit(2);
 }
 
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
 double NowMs()
 {
     struct timespec ts;
@@ -101,7 +131,8 @@ double ToolStartMs(const Station &s)
     return NowMs() - t0;
 }
 
-void Timed(const TimedRow &timed)
+// Returns the median run time in milliseconds.
+double Timed(const TimedRow &timed)
 {
     const Row &row = timed.run;
     Station s;
@@ -131,6 +162,7 @@ void Timed(const TimedRow &timed)
            Format("over the floor: min %.1f, median %.1f, max %.1f ms (run median %.1f ms)",
                   over.front(), median, over.back(), runs[runs.size() / 2]),
            timed.budget_ms, median);
+    return runs[runs.size() / 2];
 }
 
 // Processor time the process has used so far, in milliseconds.
@@ -173,7 +205,7 @@ void IpmiSim()
     std::string command = "bash '" IPMISIM_BENCH "' --rows '" BUILD_DIR "' 2>&1";
     FILE *p = popen(command.c_str(), "r");
     if (p == nullptr) {
-        AddRow("ipmi_sim through both clients", "not measured: cannot start ipmisim/bench.sh", 0, false);
+        AddRow("ipmi_sim through both clients", "not measured: cannot start ipmisim/bench.sh", 0, 0);
         return;
     }
     std::string rows, last;
@@ -187,18 +219,168 @@ void IpmiSim()
     if (status != 0) {
         while (!last.empty() && last.back() == '\n')
             last.pop_back();
-        AddRow("ipmi_sim through both clients", "not measured: " + last, 0, false);
+        AddRow("ipmi_sim through both clients", "not measured: " + last, 0, 0);
         return;
     }
     g_table += rows;
+}
+
+// What the registry adds to a two-port run: the median run with it minus
+// the median run without it, everything included (its Get System GUID
+// request, the database, the commits that reach the disk).
+const size_t kFirstRegistryRow = 2;
+
+void RegistryCost(const std::vector<double> &medians)
+{
+    const double budgets[] = {5, 15};
+    const char *names[] = {"SQLite", "PostgreSQL on a local socket"};
+    for (size_t k = 0; kFirstRegistryRow + k < medians.size() && k < 2; k++) {
+        double cost = medians[kFirstRegistryRow + k] - medians[0];
+        AddRow(Format("Registry cost of a two-port run, %s (median run with it minus without it)", names[k]),
+               Format("%.1f ms", cost), budgets[k], cost);
+    }
+    if (medians.size() < kFirstRegistryRow + 2)
+        AddRow("Registry cost of a two-port run, PostgreSQL", "not measured: no PostgreSQL server "
+               "(scripts/bench starts one when the Debian package postgresql is installed)", 0, 0);
+}
+
+// A registry of 1,000,000 MACs held by 500,000 boards, with one run per
+// board (two MACs each, one a second from 2026-12-01 on), built in the
+// database itself.
+const int kBigMacs = 1000000;
+const uint64_t kBigBase = 0x02AB3C000000ull;
+
+void FillBigRegistry(REG_DB *db)
+{
+    std::string n = std::to_string(kBigMacs - 1), runs = std::to_string(kBigMacs / 2 - 1),
+                base = std::to_string(kBigBase);
+    bool lite = RegDbKind(db) == REGISTRY_SQLITE;
+    // Per back end: the 12-digit text of an integer, a 32-digit key, a time i seconds on.
+    auto hex12 = [&](const std::string &v) {
+        return lite ? "printf('%012X', " + v + ")" : "lpad(upper(to_hex(" + v + ")), 12, '0')";
+    };
+    std::string key = lite ? "printf('%032x', i)" : "lpad(to_hex(i), 32, '0')";
+    std::string key_half = lite ? "printf('%032x', i / 2)" : "lpad(to_hex(i / 2), 32, '0')";
+    auto at = [&](const std::string &seconds) {
+        return lite ? "strftime('%Y-%m-%dT%H:%M:%fZ', '2026-12-01', '+' || (" + seconds + ") || ' seconds')"
+                    : "to_char(timestamp '2026-12-01' + (" + seconds +
+                          ") * interval '1 second', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
+    };
+    std::string series = lite ? "WITH RECURSIVE s(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM s WHERE i < %s) "
+                              : "WITH s(i) AS (SELECT generate_series(0, %s)) ";
+    std::string macs = Format(series.c_str(), n.c_str()) +
+        "INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc, verified_utc, readback, "
+        "updated_utc) SELECT " + base + " + i, " + hex12(base + " + i") + ", " + key_half +
+        ", 'verified', 'st' || (i % 16), 'run-' || (i / 2), " + at("i / 2") + ", " + at("i / 2 + 3") + ", " +
+        hex12(base + " + i") + ", " + at("i / 2 + 3") + " FROM s";
+    std::string run_rows = Format(series.c_str(), runs.c_str()) +
+        "INSERT INTO runs (run_id, tool_version, station, mode, started_utc, ended_utc, system_guid, "
+        "system_guid_placeholder, product_uuid_placeholder, board_serial_placeholder, product_serial_placeholder, "
+        "board_key, eth0_before, eth0_requested, eth0_readback, eth0_result, eth1_before, eth1_requested, "
+        "eth1_readback, eth1_result, verdict, exit_status) SELECT 'run-' || i, '0.37', 'st' || (i % 16), 'program', " +
+        at("i") + ", " + at("i + 3") + ", " + key + ", 0, 1, 1, 1, " + key + ", '000000000000', " +
+        hex12(base + " + 2 * i") + ", " + hex12(base + " + 2 * i") + ", 'PASS', '000000000000', " +
+        hex12(base + " + 2 * i + 1") + ", " + hex12(base + " + 2 * i + 1") + ", 'PASS', 'PASS', 0 FROM s";
+    char err[kDbErrorSize];
+    for (const std::string &sql : {macs, run_rows}) {
+        if (RegDbExec(db, sql.c_str(), 0, nullptr, nullptr, err, sizeof(err)) != 0) {
+            fprintf(stderr, "talvek_bench: filling the registry: %s\n", err);
+            exit(2);
+        }
+    }
+}
+
+// talvek-registry's who and export on the big registry, in this process
+// with the connection open (the figures the budgets are for), and who as a
+// whole command for information.
+void BigRegistry(const char *label, const std::string &target, const Station &s)
+{
+    REGISTRY_CONF conf;
+    DefaultRegistryConf(&conf);
+    char err[kDbErrorSize];
+    REG_DB *db = nullptr;
+    if (ParseRegistryTarget(target.c_str(), &conf, err, sizeof(err)) != 0 ||
+        RegDbOpen(&conf, &db, err, sizeof(err)) != 0 || RegistryEnsureSchema(db, nullptr, err, sizeof(err)) != 0) {
+        fprintf(stderr, "talvek_bench: %s: %s\n", target.c_str(), err);
+        exit(2);
+    }
+    double t0 = NowMs();
+    FillBigRegistry(db);
+    double fill_s = (NowMs() - t0) / 1e3;
+
+    int saved = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    std::vector<double> who;
+    uint64_t x = 88172645463325252ull;
+    for (int i = 0; i < 201; i++) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;  // any MAC of the million
+        uint64_t v = kBigBase + x % kBigMacs;
+        uint8_t mac[6];
+        for (int b = 0; b < 6; b++)
+            mac[b] = static_cast<uint8_t>(v >> (40 - 8 * b));
+        double w0 = NowMs();
+        int rc = RegToolWho(db, mac);
+        fflush(stdout);
+        if (rc != 0)
+            exit(2);
+        if (i > 0)  // the first warms the connection's caches
+            who.push_back(NowMs() - w0);
+    }
+    FILE *out = fopen("/dev/null", "w");
+    std::vector<double> csv, json;
+    for (int i = 0; i < 3; i++) {
+        for (auto [format, times] : {std::pair{REGTOOL_CSV, &csv}, std::pair{REGTOOL_JSON, &json}}) {
+            double e0 = NowMs();
+            // The last 100,000 of the 500,000 runs.
+            if (RegToolExport(db, format, "2026-12-05T15:06:40.000Z", out) != 0)
+                exit(2);
+            fflush(out);
+            times->push_back(NowMs() - e0);
+        }
+    }
+    fclose(out);
+    dup2(saved, 1);
+    close(null);
+    close(saved);
+    RegDbClose(db);
+
+    // The whole command, as a line engineer runs it.
+    std::vector<double> command;
+    for (int i = 0; i < 20; i++) {
+        Launch l;
+        l.program = REGISTRY_BIN;
+        l.args = {"--registry", target, "who", "02AB3C0A1B2C"};
+        Result r = Run(s, l);
+        Require(r.status() == 0, "talvek-registry who", r);
+        command.push_back(static_cast<double>(r.wall_ns) / 1e6);
+    }
+    double w = Median(who);
+    AddRow(Format("who MAC, %s, 1,000,000 MACs and 500,000 runs (median of 200, connection open; filled in %.0f s)",
+                  label, fill_s),
+           Format("median %.2f ms, max %.2f ms", w, *std::max_element(who.begin(), who.end())), 2, w);
+    AddRow(Format("who MAC, %s, the whole command (median of 20: process start, libraries, connection)", label),
+           Format("%.1f ms", Median(command)), 0, 0);
+    for (auto [name, times] : {std::pair{"CSV", &csv}, std::pair{"JSON", &json}}) {
+        double e = Median(*times) / 1e3;
+        AddRow(Format("export --format %s --since, %s, 100,000 runs (200,000 rows; median of 3)", name, label),
+               Format("%.2f s", e), 2000, e * 1e3);
+    }
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    std::vector<double> medians;
     for (const TimedRow &row : TimedRows())
-        Timed(row);
+        medians.push_back(Timed(row));
+    RegistryCost(medians);
+    {
+        Station s;
+        BigRegistry("SQLite", "sqlite:" + s.path("big.db"), s);
+        if (PgServer())
+            BigRegistry("PostgreSQL", PgServer(), s);
+    }
     Waiting(Stdin::kPipe, "a silent pipe");
     Waiting(Stdin::kTerminal, "a terminal");
     IpmiSim();

@@ -36,8 +36,8 @@ int ParseRequest(int argc, char **argv, SimRequest *request, char *err, size_t e
     const int *data = request->Bytes + 2;
     int dataLen = request->ByteCount - 2;
 
-    if (netFn == 0x06 && (cmd == 0x01 || cmd == 0x02)) {
-        request->Kind = cmd == 0x01 ? KIND_GETID : KIND_RESET;
+    if (netFn == 0x06 && (cmd == 0x01 || cmd == 0x02 || cmd == 0x37)) {
+        request->Kind = cmd == 0x01 ? KIND_GETID : cmd == 0x02 ? KIND_RESET : KIND_GUID;
         if (dataLen != 0)
             return Refuse(err, errCap, "request data length invalid");
         return 0;
@@ -204,6 +204,12 @@ void HandleRequest(const SimRequest *request, const SimScenario *scenario, SimSt
                     StoreMac(scenario, state, port, request->Mac[port]);
         }
         ReplyBytes(reply, nullptr, 0);
+        break;
+    case KIND_GUID:
+        if (scenario->HasGuid)
+            ReplyBytes(reply, scenario->Guid, 16);
+        else
+            ReplyFailure(reply, 1, "Get System GUID: not supported (no guid line in the scenario)");
         break;
     default:
         break;

@@ -3,13 +3,14 @@
 // format is documented in sim/README.md; a line that does not fit it is an
 // error that makes every request fail, so a typo in a test cannot pass
 // unnoticed.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "sim.h"
 
-const char *const KindNames[KIND_COUNT] = {"getid",   "reset",   "getmac",
-                                           "getmac0", "getmac1", "setmac"};
+const char *const KindNames[KIND_COUNT] = {"getid",   "reset",  "getmac", "getmac0",
+                                           "getmac1", "setmac", "getguid"};
 
 void DefaultScenario(SimScenario *scenario)
 {
@@ -211,6 +212,22 @@ int ParseScenarioLine(const char *line, int lineNo, SimScenario *scenario, char 
         if (port < 0 || NextToken(&p, b, sizeof b) != 0 ||
             ParseMacText(b, scenario->Mac[port]) != 0 || NextToken(&p, a, sizeof a) != 1)
             return Fail(err, errCap, lineNo, "expected: mac eth0|eth1 <12 hex digits>");
+        return 0;
+    }
+    if (strcmp(tok, "guid") == 0) {
+        // 32 hex digits: the 16 reply bytes of Get System GUID, in order.
+        int ok = NextToken(&p, a, sizeof a) == 0 && strlen(a) == 32;
+        for (int i = 0; ok && i < 16; i++) {
+            char pair[3] = {a[2 * i], a[2 * i + 1], '\0'};
+            int byte;
+            ok = isxdigit((unsigned char)pair[0]) && isxdigit((unsigned char)pair[1]) &&
+                 ParseHexByte(pair, &byte) == 0;
+            if (ok)
+                scenario->Guid[i] = (unsigned char)byte;
+        }
+        if (!ok || NextToken(&p, b, sizeof b) != 1)
+            return Fail(err, errCap, lineNo, "expected: guid <32 hex digits>");
+        scenario->HasGuid = 1;
         return 0;
     }
     if (strcmp(tok, "revision") == 0) {

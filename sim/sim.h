@@ -38,6 +38,7 @@ enum {
     KIND_GETMAC0,  // Fast Get MAC of eth0 only
     KIND_GETMAC1,  // Fast Get MAC of eth1 only
     KIND_SETMAC,   // Fast Set MAC, NetFn 0x3a cmd 0xa0
+    KIND_GUID,     // Get System GUID, NetFn 0x06 cmd 0x37
     KIND_COUNT
 };
 
@@ -69,6 +70,8 @@ struct SimScenario {
     unsigned char Revision[6];  // fw rev 1, fw rev 2, aux bytes 0..3
     long ResetUnavailable;      // Get Device ID requests refused after Cold Reset
     long SettleReads[2];        // reads that still see the old MAC after a set
+    int HasGuid;                // 0: Get System GUID is refused
+    unsigned char Guid[16];     // its reply bytes, in order
     int RuleCount;
     SimRule Rules[SIM_MAX_RULES];
 };
@@ -83,7 +86,7 @@ struct SimState {
 };
 
 struct SimRequest {
-    int Kind;  // KIND_GETID, KIND_RESET, KIND_GETMAC (with Position) or KIND_SETMAC
+    int Kind;  // KIND_GETID, KIND_RESET, KIND_GETMAC (with Position), KIND_SETMAC or KIND_GUID
     int Position;
     unsigned char Mac[2][6];  // Fast Set MAC data, by port
     int Bytes[SIM_MAX_REQUEST_BYTES];

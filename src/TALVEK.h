@@ -26,6 +26,8 @@ struct AVAILABLE_MAC_STRUCT {
     char Value[kMacBytes];
 };
 
+struct REGISTRY_RUN;  // registry/registry.h
+
 struct FAST_SET_GET_MAC_OEM_CMD {
     int32_t MacParam;    // 0 eth0, 1 eth1, 2 both, 255 none
     int32_t CmdSupport[2];  // [0] Fast Set MAC, [1] Fast Get MAC
@@ -47,6 +49,9 @@ struct TALVEK_DATA {
     FAST_SET_GET_MAC_OEM_CMD FastSetGetMacOemCmd;
     int32_t CheckMacOrder;
     int32_t BMCReboot;
+    // The MAC registry's state for this run; nullptr while the registry is
+    // off (no TALVEK.conf, or no "registry" key in it).
+    REGISTRY_RUN *Registry;
 };
 
 #endif

@@ -379,11 +379,12 @@ namespace {
         if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
             _exit(125);
     }
-    std::vector<char *> argv = {const_cast<char *>(bin.talvek.c_str())};
+    const std::string &program = l.program.empty() ? bin.talvek : l.program;
+    std::vector<char *> argv = {const_cast<char *>(program.c_str())};
     for (const auto &a : l.args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    execv(bin.talvek.c_str(), argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
 }
 

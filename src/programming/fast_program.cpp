@@ -5,17 +5,36 @@
 #include <unistd.h>
 
 #include "mac.h"
+#include "registry/registry.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
+// With the registry on, the MACs read from the BMC join the run's record and
+// the reservation decides before anything is written: a MAC store may be
+// writable only once. 0 to go on; 1 refused or registry unusable (printed).
+static int Reserve(TALVEK_DATA *data, const uint8_t before[2][6], const int read[2])
+{
+    REGISTRY_RUN *registry = data->Registry;
+    if (registry == nullptr)
+        return 0;
+    for (int p = 0; p < kMacPositions; p++) {
+        if (read[p])
+            RegistryNotePort(registry, p, REG_HAVE_BEFORE, before[p]);
+    }
+    return RegistryReserve(registry);
+}
+
 static int ProgramOnePort(TALVEK_DATA *data, int p)
 {
-    uint8_t original_mac[6] = {0};
-    if (FastGetMac(p, original_mac) != 0) {
+    uint8_t original_mac[2][6] = {{0}};
+    if (FastGetMac(p, original_mac[p]) != 0) {
         puts("Fast Get Mac Oem Command Fail.");
         return 1;
     }
-    if (SameMac(original_mac, data->Mac[p]))
+    const int read[2] = {p == 0, p == 1};
+    if (Reserve(data, original_mac, read) != 0)
+        return 1;
+    if (SameMac(original_mac[p], data->Mac[p]))
         return 0;
     BuildFastSetMac(p, data->Mac[p]);
     if (Execmd(gCmd) != 0)
@@ -38,8 +57,13 @@ static int ProgramBothPorts(TALVEK_DATA *data)
     // A failed read of eth1 leaves zeros: eth1 then counts as different
     // and is written.
     BuildFastGetMacFixed(1);
-    if (Execmd(gCmd) == 0)
+    int read[2] = {1, 0};
+    if (Execmd(gCmd) == 0) {
         TakeReplyMac(original_mac[1]);
+        read[1] = 1;
+    }
+    if (Reserve(data, original_mac, read) != 0)
+        return 1;
 
     int checkFlag = 0;
     if (SameMac(original_mac[0], data->Mac[0])) {

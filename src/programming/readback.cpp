@@ -7,24 +7,34 @@
 #include "mac.h"
 #include "output/console.h"
 #include "output/records.h"
+#include "registry/registry.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
-static void PrintRequestError(int position)
+// Keeps the reason of a failed read-back for the registry's runs row.
+static void NoteFailure(const TALVEK_DATA *data, const char *text)
+{
+    if (data->Registry != nullptr)
+        RegistryNoteFailure(data->Registry, text);
+}
+
+static void PrintRequestError(const TALVEK_DATA *data, int position)
 {
     printf("ReadbackAndCheck Error! SendRawCommand(0xE8, 0xA1, %02X) gets failed(%d).\n",
            position, 1);
+    NoteFailure(data, position == 0 ? "read-back: Fast Get MAC of eth0 failed"
+                                    : "read-back: Fast Get MAC of eth1 failed");
 }
 
 // Reads eth0 until the first two reply bytes are not both zero, at most
 // three times with a second between. 1 when a request failed.
-static int ProbeFastGetMac()
+static int ProbeFastGetMac(const TALVEK_DATA *data)
 {
     int retry = 0;
     for (;;) {
         BuildFastGetMacFixed(0);
         if (Execmd(gCmd) != 0) {
-            PrintRequestError(0);
+            PrintRequestError(data, 0);
             return 1;
         }
         if (ResponseData[0] != 0 || ResponseData[1] != 0)
@@ -46,12 +56,16 @@ static int TestPort(const TALVEK_DATA *data, int p, const uint8_t readback[6])
            r[0], r[1], r[2], r[3], r[4], r[5]);
     if (AllBytesAre(r, 0x00) || AllBytesAre(r, 0xFF)) {
         puts("The MAC value is invaild, all are zero.");
+        NoteFailure(data, p == 0 ? "read-back: eth0 MAC all zero or all FF"
+                                 : "read-back: eth1 MAC all zero or all FF");
         return 1;
     }
     if (!SameMac(r, data->Mac[p])) {
         const uint8_t *m = data->Mac[p];
         printf("The MAC value is difference(%d), old is %02X-%02X-%02X-%02X-%02X-%02X.\n", p,
                m[0], m[1], m[2], m[3], m[4], m[5]);
+        NoteFailure(data, p == 0 ? "read-back: eth0 MAC differs from the request"
+                                 : "read-back: eth1 MAC differs from the request");
         return 1;
     }
     return 0;
@@ -83,14 +97,17 @@ static int SameMacTest(const uint8_t rows[2][6], int count)
 }
 
 // The pass record is written before the PASS banner: a pass the line's
-// scripts cannot read is no pass.
+// scripts cannot read is no pass. With the registry on, neither is a pass the
+// registry did not take.
 static int GiveVerdict(TALVEK_DATA *data, int failed)
 {
     if (!failed) {
-        if (AddLog(data, 1) == 0) {
+        if (AddLog(data, 1) == 0 &&
+            (data->Registry == nullptr || RegistryConfirmPass(data->Registry) == 0)) {
             ShowBigPass();
             return 0;
         }
+        NoteFailure(data, "the pass record TALVEK.txt cannot be written");
         ShowBigFail();
         AddLog(data, 0);
         return 1;
@@ -119,7 +136,7 @@ int ReadbackAndCheck(TALVEK_DATA *data)
     int PassFailMessage = 0;
 
     puts("-- Fast Get MAC OEM CMD support. No need to disable bond. --");
-    if (ProbeFastGetMac() != 0)
+    if (ProbeFastGetMac(data) != 0)
         return 1;
 
     for (int p = 0; p < kMacPositions; p++) {
@@ -127,15 +144,21 @@ int ReadbackAndCheck(TALVEK_DATA *data)
             continue;
         BuildFastGetMac(p);
         if (Execmd(gCmd) != 0) {
-            PrintRequestError(p);
+            PrintRequestError(data, p);
             return 1;
         }
         TakeReplyMac(ReadedMac[ReadedIndex]);
-        if (TestPort(data, p, ReadedMac[ReadedIndex]) != 0)
+        int port_failed = TestPort(data, p, ReadedMac[ReadedIndex]);
+        if (port_failed != 0)
             PassFailMessage = 1;
+        if (data->Registry != nullptr)
+            RegistryNotePort(data->Registry, p, REG_HAVE_READBACK | (port_failed ? 0 : REG_PASSED),
+                             ReadedMac[ReadedIndex]);
         ReadedIndex++;
     }
-    if (PassFailMessage == 0 && SameMacTest(ReadedMac, ReadedIndex) != 0)
+    if (PassFailMessage == 0 && SameMacTest(ReadedMac, ReadedIndex) != 0) {
         PassFailMessage = 1;
+        NoteFailure(data, "read-back: both ports hold the same MAC");
+    }
     return GiveVerdict(data, PassFailMessage);
 }

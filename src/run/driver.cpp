@@ -8,6 +8,7 @@
 #include "programming/fast_program.h"
 #include "programming/readback.h"
 #include "programming/settle_wait.h"
+#include "registry/registry.h"
 #include "run/parameters.h"
 #include "run/update_mode.h"
 #include "sources/admission.h"
@@ -15,13 +16,24 @@
 #include "sources/keyboard.h"
 #include "transport/requests.h"
 
-// The record is large (the allow-list); it lives for the whole run.
+// The record is large (the allow-list); it lives for the whole run, and so
+// does the registry's part of it.
 static TALVEK_DATA g_run;
+static REGISTRY_RUN g_registry;
+
+static void RegistryNoteIf(TALVEK_DATA *data, const char *why)
+{
+    if (data->Registry != nullptr)
+        RegistryNoteFailure(data->Registry, why);
+}
 
 // Ends a run that failed before the verdict: every failed run leaves "N" in
 // the result record, so a line script never reads the previous board's "P".
-static int FailRun(bool banner)
+// why is the failure as the registry's runs row keeps it (when it has none
+// yet: the first failure is the cause).
+static int FailRun(bool banner, const char *why)
 {
+    RegistryNoteIf(&g_run, why);
     if (banner)
         ShowBigFail();
     WriteFailRecord();
@@ -50,25 +62,38 @@ static bool SelectedPositionLacksMac(const TALVEK_DATA *data)
     return false;
 }
 
-static int RunStages(int op_s, char **op_str)
+// The registry learns which ports the run selected and the MACs it asked
+// for, before anything can stop the run.
+static void NoteRequests(TALVEK_DATA *data)
 {
-    TALVEK_DATA *data = &g_run;
-    *data = TALVEK_DATA{};
+    if (data->Registry == nullptr)
+        return;
+    for (int p = 0; p < kMacPositions; p++) {
+        if (data->ProgramMac[p] == 1)
+            RegistryNotePort(data->Registry, p,
+                             REG_SELECTED | (data->MacIsImported[p] ? REG_HAVE_REQUESTED : 0),
+                             data->Mac[p]);
+    }
+}
 
-    ShowVersion();
-
-    switch (CheckUpdateMode(op_s, op_str)) {
+static int RunStages(int op_s, char **op_str, TALVEK_DATA *data)
+{
+    if (data->Registry != nullptr && UpdateModeSelected(op_s, op_str)) {
+        data->Registry->OffsetMode = 1;
+        RegistryAnnounce(data->Registry);
+    }
+    switch (CheckUpdateModeWith(op_s, op_str, data->Registry)) {
     case 0:
         ShowBigPass();
         return 0;
     case 2:
-        return FailRun(true);
+        return FailRun(true, "offset update failed");
     default:
         break;
     }
 
     if (GetDataFromParameter(op_s, op_str, data) != 0)
-        return FailRun(true);
+        return FailRun(true, "a MAC data file cannot be read");
 
     int Status = 0;
     if (data->ShowUsage == 1) {
@@ -78,35 +103,65 @@ static int RunStages(int op_s, char **op_str)
     }
     Status = ShowBmcVersion();
     if (GetSetingFromIni(data) != 0)
-        return FailRun(true);
+        return FailRun(true, "TALVEK.ini cannot be opened");
+    if (data->Registry != nullptr) {
+        RegistryAnnounce(data->Registry);
+        RegistryObserveBoard(data->Registry);
+    }
 
     Status = TakeKeyboardEntries(data, Status);
+    NoteRequests(data);
     if (SelectedPositionLacksMac(data))
-        return FailRun(true);
+        return FailRun(true, "no MAC for a selected port");
 
     if (CheckAdmission(data) != 0)
-        return FailRun(true);
-    if (RefuseSameMacForBothPorts(data) != 0)
+        return FailRun(true, "a MAC is not in the allow-list");
+    if (RefuseSameMacForBothPorts(data) != 0) {
+        RegistryNoteIf(data, "one MAC for both ports");
         return 1;
+    }
 
     Status = ProgramFastSetGetMacOemCmd(data);
-    if (Status == 0 && (data->DelayAfterMacProgramming == 1 || data->WriteDelay == 1))
+    // A refusal by the registry ends the run like a refusal by the allow-list.
+    if (Status != 0 && data->Registry != nullptr && data->Registry->Stopped)
+        return FailRun(true, "the MAC registry refused the run");
+    if (Status != 0)
+        RegistryNoteIf(data, "fast programming failed");
+    if (Status == 0 && (data->DelayAfterMacProgramming == 1 || data->WriteDelay == 1)) {
         Status = DelayAfterMacProgramming(255, data);
+        if (Status != 0)
+            RegistryNoteIf(data, "the BMC did not settle after programming");
+    }
     if (Status == 0 && data->ReadbackAndCheck == 1)
         Status = ReadbackAndCheck(data);
     // Programming, the settle wait or a read-back request failed, or no
     // position was selected: no banner, but no stale record either. (A FAIL
     // verdict has written the same record already.)
     if (Status != 0)
-        return FailRun(false);
+        return FailRun(false, "no port selected");
     return 0;
 }
 
 int RunTalvek(int op_s, char **op_str)
 {
-    int Status = RunStages(op_s, op_str);
+    TALVEK_DATA *data = &g_run;
+    *data = TALVEK_DATA{};
+
+    ShowVersion();
+    // The usage-only run touches nothing, the registry included. Any other
+    // run with the registry configured needs it usable before anything is
+    // sent to the BMC.
+    if (op_s > 1) {
+        if (RegistryStart(&g_registry) != 0)
+            return FailRun(true, "");
+        if (g_registry.Conf.Kind != REGISTRY_OFF)
+            data->Registry = &g_registry;
+    }
+    int status = RunStages(op_s, op_str, data);
+    if (data->Registry != nullptr)
+        status = RegistryFinishRun(data->Registry, status);
     // Keys that came while the BMC was programmed would otherwise be run by
     // the station's shell as its next command.
     DiscardUnreadKeys();
-    return Status;
+    return status;
 }

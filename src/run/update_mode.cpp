@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "output/records.h"
+#include "registry/registry.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -42,7 +43,7 @@ static void PrintMac(const char *format, const uint8_t m[6])
 }
 
 // Reads eth1 back and compares it with what was written. 0 when equal.
-static int ReadBackSecondMac(const uint8_t mac2[6])
+static int ReadBackSecondMac(const uint8_t mac2[6], REGISTRY_RUN *registry)
 {
     sleep(1);
     BuildFastGetMacFixed(1);
@@ -54,7 +55,10 @@ static int ReadBackSecondMac(const uint8_t mac2[6])
     }
     uint8_t readback[6];
     TakeReplyMac(readback);
-    if (memcmp(readback, mac2, 6) != 0) {
+    int same = memcmp(readback, mac2, 6) == 0;
+    if (registry != nullptr)
+        RegistryNotePort(registry, 1, REG_HAVE_READBACK | (same ? REG_PASSED : 0), readback);
+    if (!same) {
         PrintMac("The 2nd MAC = %02X-%02X-%02X-%02X-%02X-%02X\n", readback);
         PrintMac("The MAC value is difference(1), old is %02X-%02X-%02X-%02X-%02X-%02X.\n", mac2);
         return 1;
@@ -62,16 +66,50 @@ static int ReadBackSecondMac(const uint8_t mac2[6])
     return 0;
 }
 
+int UpdateModeSelected(int oc, char **op_str)
+{
+    return oc >= 2 && (op_str[1][0] == 'u' || op_str[1][0] == 'U') && op_str[1][1] == '=';
+}
+
+// The registry's part before the write: eth0 keeps the MAC it holds, eth1
+// gets mac2; both are reserved for this board or the run stops here.
+static int ReserveOffsetMacs(REGISTRY_RUN *registry, const uint8_t mac[6], const uint8_t mac2[6])
+{
+    if (registry == nullptr)
+        return 0;
+    RegistryNotePort(registry, 0, REG_SELECTED | REG_HAVE_BEFORE | REG_HAVE_READBACK, mac);
+    RegistryNotePort(registry, 1, REG_SELECTED | REG_HAVE_REQUESTED, mac2);
+    return RegistryReserve(registry);
+}
+
+// eth0 was read and kept: it passes with the run.
+static int ConfirmOffsetPass(REGISTRY_RUN *registry)
+{
+    if (registry == nullptr)
+        return 0;
+    RegistryNotePort(registry, 0, REG_PASSED, nullptr);
+    return RegistryConfirmPass(registry);
+}
+
 int CheckUpdateMode(int oc, char **op_str)
 {
-    if (oc < 2 || (op_str[1][0] != 'u' && op_str[1][0] != 'U') || op_str[1][1] != '=')
+    return CheckUpdateModeWith(oc, op_str, nullptr);
+}
+
+int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry)
+{
+    if (!UpdateModeSelected(oc, op_str))
         return 1;
 
     uint32_t Offset = 0;
     if (ParseOffset(op_str[1] + 2, &Offset) != 0) {
         puts("Offset must be in 0x00001~0xfffff\r");
+        if (registry != nullptr)
+            RegistryNoteFailure(registry, "offset out of range");
         return 2;
     }
+    if (registry != nullptr)
+        RegistryObserveBoard(registry);
 
     uint8_t Mac[6];
     BuildFastGetMacFixed(0);
@@ -89,18 +127,20 @@ int CheckUpdateMode(int oc, char **op_str)
         puts("Overflow!\r");
         return 2;
     }
+    if (ReserveOffsetMacs(registry, Mac, Mac2) != 0)
+        return 2;
     BuildFastSetMacFixed(1, Mac2);
     if (Execmd(gCmd) != 0) {
         puts("Set eth01 Mac Address Fail.");
         return 2;
     }
     puts("Set eth01 Mac Address Success.");
-    if (ReadBackSecondMac(Mac2) != 0)
+    if (ReadBackSecondMac(Mac2, registry) != 0)
         return 2;
 
     char record[64];
     size_t len = FormatPassRecord(2, Mac, Mac2, record, sizeof(record));
-    if (StoreResultRecord(record, len) != 0)
+    if (StoreResultRecord(record, len) != 0 || ConfirmOffsetPass(registry) != 0)
         return 2;
     PrintMac("The 2nd MAC = %02X-%02X-%02X-%02X-%02X-%02X\n", Mac2);
     return 0;

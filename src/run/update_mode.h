@@ -15,7 +15,16 @@ int ParseOffset(const char *text, uint32_t *offset);
 // 1 unchanged. 1 when the sum does not fit in those four bytes.
 int AddOffsetToMac(const uint8_t mac[6], uint32_t offset, uint8_t mac2[6]);
 
+struct REGISTRY_RUN;
+
+// 1 when argument 1 selects the mode: "u=" or "U=" followed by the offset.
+int UpdateModeSelected(int oc, char **op_str);
+
 // 1 not selected (no output); 0 selected and done; 2 selected and failed.
 int CheckUpdateMode(int oc, char **op_str);
+// The same with the MAC registry on (registry not nullptr): the board is
+// observed once the offset is accepted, eth0's MAC and the computed eth1 MAC
+// are reserved before the write, and the pass is confirmed before the record.
+int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry);
 
 #endif

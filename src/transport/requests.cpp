@@ -28,6 +28,8 @@ void BuildGetDeviceId() { BuildFixedRequest("0x06 0x01"); }
 
 void BuildColdReset() { BuildFixedRequest("0x06 0x02"); }
 
+void BuildGetSystemGuid() { BuildFixedRequest("0x06 0x37"); }
+
 void BuildFastGetMacFixed(int position)
 {
     BuildFixedRequest(position == 0 ? "0x3a 0xa1 0x00" : "0x3a 0xa1 0x01");

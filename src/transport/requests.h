@@ -14,6 +14,7 @@ void BuildFormattedRequest(const char *format, ...) __attribute__((format(printf
 // Line builders; each leaves the complete request in gCmd.
 void BuildGetDeviceId();                      // 0x06 0x01
 void BuildColdReset();                        // 0x06 0x02
+void BuildGetSystemGuid();                    // 0x06 0x37 (registry only)
 void BuildFastGetMacFixed(int position);      // 0x3a 0xa1 0x00 / 0x01
 void BuildFastGetMac(int position);           // 0x3a 0xa1 %d
 void BuildFastSetMac(int position, const uint8_t mac[6]);  // 0x3a 0xa0 %d + 6

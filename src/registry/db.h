@@ -1,0 +1,64 @@
+// The registry's database layer: one small interface over SQLite
+// (libsqlite3) and PostgreSQL (libpq), so that every statement is written
+// once. Statements use numbered placeholders ?1, ?2, ... ; the PostgreSQL
+// back end turns them into $1, $2, ... . Every value travels as a bound
+// text parameter (nullptr binds SQL NULL), never pasted into the statement.
+// Integers are bound as their decimal text; both back ends convert it for an
+// integer column or comparison.
+//
+// Every function that can fail returns 0 on success and 1 on failure, with a
+// one-line reason (no final period, never a password) in err.
+#ifndef TALVEK_REGISTRY_DB_H
+#define TALVEK_REGISTRY_DB_H
+
+#include <cstddef>
+
+#include "registry/conf.h"
+
+constexpr size_t kDbErrorSize = 256;
+constexpr int kDbMaxParams = 40;
+constexpr int kDbBusyTimeoutMs = 10000;     // SQLite: wait this long for another station's lock
+constexpr int kDbConnectTimeoutS = 5;       // PostgreSQL: connect timeout
+constexpr int kDbStatementTimeoutMs = 15000;  // PostgreSQL: no statement hangs a station
+
+struct REG_DB;  // an open connection; opaque
+
+// Opens the registry named by conf (Kind REGISTRY_SQLITE or REGISTRY_POSTGRES).
+// SQLite: creates the file if missing, WAL journal, synchronous=FULL, busy
+// timeout kDbBusyTimeoutMs. PostgreSQL: connect timeout kDbConnectTimeoutS,
+// statement timeout kDbStatementTimeoutMs, server notices silenced.
+// On failure *db is nullptr.
+int RegDbOpen(const REGISTRY_CONF *conf, REG_DB **db, char *err, size_t err_size);
+void RegDbClose(REG_DB *db);  // nullptr is fine; rolls back an open transaction
+
+int RegDbKind(const REG_DB *db);  // REGISTRY_SQLITE or REGISTRY_POSTGRES
+// "sqlite TALVEK.db" or "postgresql host/db": what the operator is shown.
+void RegDbDescribe(const REG_DB *db, char *out, size_t out_size);
+
+// Runs one statement with nparams bound text parameters. *changed (may be
+// nullptr) receives the number of rows inserted, updated or deleted.
+int RegDbExec(REG_DB *db, const char *sql, int nparams, const char *const *params,
+              long *changed, char *err, size_t err_size);
+
+// Called once per result row with its column texts (nullptr for NULL).
+// Returning non-zero stops the query; RegDbQuery then returns 1 with err
+// "stopped" unless the callback wrote its own reason into err.
+typedef int (*RegRowFn)(void *ctx, int ncols, const char *const *cols);
+
+// Runs one statement that returns rows (SELECT, or INSERT/UPDATE ... RETURNING).
+int RegDbQuery(REG_DB *db, const char *sql, int nparams, const char *const *params,
+               RegRowFn fn, void *ctx, char *err, size_t err_size);
+
+// Transactions. RegDbBegin takes the write lock at once where the back end
+// has one (SQLite: BEGIN IMMEDIATE, waiting up to the busy timeout), so a
+// transaction never fails half-way for a lock another station holds.
+int RegDbBegin(REG_DB *db, char *err, size_t err_size);
+int RegDbCommit(REG_DB *db, char *err, size_t err_size);
+void RegDbRollback(REG_DB *db);  // no error: nothing to do with one
+
+// Inside a transaction: serialises schema creation and upgrade across every
+// station of the database (PostgreSQL: a transaction-scoped advisory lock;
+// SQLite: the write lock that RegDbBegin already holds).
+int RegDbLockSchema(REG_DB *db, char *err, size_t err_size);
+
+#endif

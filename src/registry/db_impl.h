@@ -1,0 +1,33 @@
+// Inside the database layer: the connection record and the two back ends
+// behind the dispatch in db.cpp. Nothing outside src/registry/db*.cpp uses it.
+#ifndef TALVEK_REGISTRY_DB_IMPL_H
+#define TALVEK_REGISTRY_DB_IMPL_H
+
+#include "registry/db.h"
+
+struct sqlite3;
+struct pg_conn;
+
+struct REG_DB {
+    int Kind;           // REGISTRY_SQLITE or REGISTRY_POSTGRES
+    sqlite3 *Lite;
+    pg_conn *Pg;
+    int InTransaction;  // RegDbClose rolls back what is still open
+    char Description[300];
+};
+
+// Makes a back end's message one line without a final period, so that it
+// fits "Error! MAC registry unavailable: <reason>.".
+void CleanReason(const char *text, char *err, size_t err_size);
+
+int LiteOpen(const char *path, REG_DB *db, char *err, size_t err_size);
+void LiteClose(REG_DB *db);
+int LiteRun(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
+            RegRowFn fn, void *ctx, char *err, size_t err_size);
+
+int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size);
+void PgClose(REG_DB *db);
+int PgRun(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
+          RegRowFn fn, void *ctx, char *err, size_t err_size);
+
+#endif

@@ -1,0 +1,128 @@
+// The PostgreSQL back end (libpq): one database for a whole line.
+#include <libpq-fe.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "registry/db_impl.h"
+
+constexpr size_t kSqlSize = 8192;
+
+static void Silent(void *, const char *) {}
+
+int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
+{
+    // The station's string comes first and is expanded as a connection
+    // string; the keys after it override it. Passwords stay with libpq's own
+    // means (PGPASSWORD, ~/.pgpass).
+    char timeout[16];
+    snprintf(timeout, sizeof(timeout), "%d", kDbConnectTimeoutS);
+    const char *const keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
+    const char *const values[] = {conninfo, timeout, "TALVEK", nullptr};
+    PGconn *conn = PQconnectdbParams(keys, values, 1);
+    if (conn == nullptr) {
+        snprintf(err, err_size, "out of memory");
+        return 1;
+    }
+    db->Pg = conn;
+    if (PQstatus(conn) != CONNECTION_OK) {
+        CleanReason(PQerrorMessage(conn), err, err_size);
+        PgClose(db);
+        return 1;
+    }
+    // "relation already exists, skipping" and the like must not reach the
+    // operator's console.
+    PQsetNoticeProcessor(conn, Silent, nullptr);
+    const char *host = PQhost(conn);
+    snprintf(db->Description, sizeof(db->Description), "postgresql %s/%s",
+             host != nullptr && host[0] != '\0' ? host : "localhost", PQdb(conn));
+    char sql[64];
+    snprintf(sql, sizeof(sql), "SET statement_timeout = %d", kDbStatementTimeoutMs);
+    if (PgRun(db, sql, 0, nullptr, nullptr, nullptr, nullptr, err, err_size) != 0) {
+        PgClose(db);
+        return 1;
+    }
+    return 0;
+}
+
+void PgClose(REG_DB *db)
+{
+    PQfinish(db->Pg);
+    db->Pg = nullptr;
+}
+
+// ?N becomes $N outside quoted text; the statements are the program's own,
+// so a statement that does not fit is a programming error, reported as such.
+static int Translate(const char *sql, char *out, size_t size)
+{
+    size_t n = 0;
+    char quote = 0;
+    for (const char *s = sql; *s != '\0'; s++) {
+        if (n + 1 >= size)
+            return 1;
+        char c = *s;
+        if (quote != 0) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '?') {
+            c = '$';
+        }
+        out[n++] = c;
+    }
+    out[n] = '\0';
+    return 0;
+}
+
+static int ResultFail(PGresult *res, REG_DB *db, char *err, size_t err_size)
+{
+    const char *primary = res != nullptr ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    CleanReason(primary != nullptr ? primary : PQerrorMessage(db->Pg), err, err_size);
+    PQclear(res);
+    return 1;
+}
+
+int PgRun(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
+          RegRowFn fn, void *ctx, char *err, size_t err_size)
+{
+    static char text[kSqlSize];
+    if (Translate(sql, text, sizeof(text)) != 0) {
+        snprintf(err, err_size, "statement too long");
+        return 1;
+    }
+    PGresult *res = PQexecParams(db->Pg, text, nparams, nullptr, params, nullptr, nullptr, 0);
+    ExecStatusType st = PQresultStatus(res);
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
+        return ResultFail(res, db, err, err_size);
+    // A COMMIT of a transaction that failed earlier reports success but
+    // rolled back: that must not pass for a commit.
+    if (strcmp(PQcmdStatus(res), "ROLLBACK") == 0 && strcmp(text, "ROLLBACK") != 0) {
+        PQclear(res);
+        snprintf(err, err_size, "the transaction was rolled back");
+        return 1;
+    }
+    if (changed != nullptr)
+        *changed = atol(PQcmdTuples(res));
+    err[0] = '\0';
+    if (fn != nullptr) {
+        int rows = PQntuples(res);
+        int n = PQnfields(res);
+        if (n > 64)
+            n = 64;
+        for (int r = 0; r < rows; r++) {
+            const char *cols[64];
+            for (int c = 0; c < n; c++)
+                cols[c] = PQgetisnull(res, r, c) ? nullptr : PQgetvalue(res, r, c);
+            if (fn(ctx, n, cols) != 0) {
+                PQclear(res);
+                if (err[0] == '\0')
+                    snprintf(err, err_size, "stopped");
+                return 1;
+            }
+        }
+    }
+    PQclear(res);
+    return 0;
+}

@@ -1,0 +1,97 @@
+// The SQLite back end (libsqlite3): a station's own registry file.
+#include <sqlite3.h>
+
+#include <cstdio>
+
+#include "registry/db_impl.h"
+
+static int LiteFail(REG_DB *db, const char *what, char *err, size_t err_size)
+{
+    char reason[kDbErrorSize];
+    snprintf(reason, sizeof(reason), "%s%s", what, sqlite3_errmsg(db->Lite));
+    CleanReason(reason, err, err_size);
+    return 1;
+}
+
+int LiteOpen(const char *path, REG_DB *db, char *err, size_t err_size)
+{
+    int rc = sqlite3_open_v2(path, &db->Lite, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        char what[kDbErrorSize];
+        snprintf(what, sizeof(what), "%.150s: ", path);
+        LiteFail(db, what, err, err_size);
+        LiteClose(db);
+        return 1;
+    }
+    snprintf(db->Description, sizeof(db->Description), "sqlite %s", path);
+    sqlite3_busy_timeout(db->Lite, kDbBusyTimeoutMs);
+    // WAL lets readers (talvek-registry who/export) run beside a station's
+    // write; synchronous=FULL makes every committed reservation survive a
+    // power cut of the station.
+    static const char *const kSetup[] = {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"};
+    for (const char *sql : kSetup) {
+        if (LiteRun(db, sql, 0, nullptr, nullptr, nullptr, nullptr, err, err_size) != 0) {
+            LiteClose(db);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void LiteClose(REG_DB *db)
+{
+    sqlite3_close(db->Lite);
+    db->Lite = nullptr;
+}
+
+static int Bind(sqlite3_stmt *st, int nparams, const char *const *params)
+{
+    for (int i = 0; i < nparams; i++) {
+        int rc = params[i] == nullptr ? sqlite3_bind_null(st, i + 1)
+                                      : sqlite3_bind_text(st, i + 1, params[i], -1,
+                                                          SQLITE_TRANSIENT);
+        if (rc != SQLITE_OK)
+            return rc;
+    }
+    return SQLITE_OK;
+}
+
+int LiteRun(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
+            RegRowFn fn, void *ctx, char *err, size_t err_size)
+{
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db->Lite, sql, -1, &st, nullptr) != SQLITE_OK)
+        return LiteFail(db, "", err, err_size);
+    if (Bind(st, nparams, params) != SQLITE_OK) {
+        LiteFail(db, "", err, err_size);
+        sqlite3_finalize(st);
+        return 1;
+    }
+    int rc;
+    err[0] = '\0';
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        if (fn == nullptr)
+            continue;
+        const char *cols[64];
+        int n = sqlite3_column_count(st);
+        if (n > 64)
+            n = 64;
+        for (int c = 0; c < n; c++)
+            cols[c] = reinterpret_cast<const char *>(sqlite3_column_text(st, c));
+        if (fn(ctx, n, cols) != 0) {
+            sqlite3_finalize(st);
+            if (err[0] == '\0')
+                snprintf(err, err_size, "stopped");
+            return 1;
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        LiteFail(db, "", err, err_size);
+        sqlite3_finalize(st);
+        return 1;
+    }
+    if (changed != nullptr)
+        *changed = sqlite3_changes(db->Lite);
+    sqlite3_finalize(st);
+    return 0;
+}

@@ -1,0 +1,190 @@
+#include "registry/schema.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "TALVEK.h"
+#include "registry/stamp.h"
+
+// Every statement runs on both back ends: BIGINT is an integer column in
+// SQLite too, and times are ISO text (stamp.h).
+static const char *const kVersion1[] = {
+    "CREATE TABLE IF NOT EXISTS macs ("
+    " mac BIGINT PRIMARY KEY,"
+    " mac_text TEXT NOT NULL,"
+    " board_key TEXT,"
+    " state TEXT NOT NULL CHECK (state IN ('reserved', 'verified', 'released')),"
+    " station TEXT NOT NULL,"
+    " run_id TEXT NOT NULL,"
+    " reserved_utc TEXT NOT NULL,"
+    " verified_utc TEXT,"
+    " readback TEXT,"
+    " updated_utc TEXT NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS macs_board ON macs (board_key)",
+    "CREATE TABLE IF NOT EXISTS runs ("
+    " run_id TEXT PRIMARY KEY,"
+    " tool_version TEXT NOT NULL,"
+    " station TEXT NOT NULL,"
+    " mode TEXT NOT NULL,"
+    " started_utc TEXT NOT NULL,"
+    " ended_utc TEXT NOT NULL,"
+    " system_guid TEXT, system_guid_placeholder INTEGER NOT NULL,"
+    " product_uuid TEXT, product_uuid_placeholder INTEGER NOT NULL,"
+    " board_serial TEXT, board_serial_placeholder INTEGER NOT NULL,"
+    " product_serial TEXT, product_serial_placeholder INTEGER NOT NULL,"
+    " board_key TEXT,"
+    " eth0_before TEXT, eth0_requested TEXT, eth0_readback TEXT, eth0_result TEXT,"
+    " eth1_before TEXT, eth1_requested TEXT, eth1_readback TEXT, eth1_result TEXT,"
+    " verdict TEXT NOT NULL,"
+    " exit_status INTEGER NOT NULL,"
+    " message TEXT)",
+    "CREATE INDEX IF NOT EXISTS runs_started ON runs (started_utc)",
+    "CREATE INDEX IF NOT EXISTS runs_board ON runs (board_key)",
+    "CREATE INDEX IF NOT EXISTS runs_eth0_before ON runs (eth0_before)",
+    "CREATE INDEX IF NOT EXISTS runs_eth0_requested ON runs (eth0_requested)",
+    "CREATE INDEX IF NOT EXISTS runs_eth1_before ON runs (eth1_before)",
+    "CREATE INDEX IF NOT EXISTS runs_eth1_requested ON runs (eth1_requested)",
+    // "who MAC" also finds a run whose board read back a MAC it never asked
+    // for: with these two every column it searches is indexed.
+    "CREATE INDEX IF NOT EXISTS runs_eth0_readback ON runs (eth0_readback)",
+    "CREATE INDEX IF NOT EXISTS runs_eth1_readback ON runs (eth1_readback)",
+    "CREATE TABLE IF NOT EXISTS releases ("
+    " release_id TEXT PRIMARY KEY,"
+    " mac BIGINT NOT NULL,"
+    " mac_text TEXT NOT NULL,"
+    " board_key TEXT,"
+    " holder_station TEXT,"
+    " holder_run_id TEXT,"
+    " state_before TEXT,"
+    " station TEXT NOT NULL,"
+    " reason TEXT NOT NULL,"
+    " released_utc TEXT NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS releases_mac ON releases (mac)",
+    nullptr,
+};
+
+// Steps by version: kSteps[v - 1] takes a database from version v - 1 to v.
+static const char *const *const kSteps[kRegistrySchemaVersion] = {kVersion1};
+
+static const char kVersionTable[] =
+    "CREATE TABLE IF NOT EXISTS talvek_schema ("
+    " version INTEGER PRIMARY KEY,"
+    " applied_utc TEXT NOT NULL,"
+    " tool_version TEXT NOT NULL)";
+
+static int TakeInt(void *ctx, int ncols, const char *const *cols)
+{
+    *static_cast<int *>(ctx) = ncols > 0 && cols[0] != nullptr ? atoi(cols[0]) : 0;
+    return 0;
+}
+
+static int TableExists(REG_DB *db, int *exists, char *err, size_t err_size)
+{
+    const char *sql =
+        RegDbKind(db) == REGISTRY_SQLITE
+            ? "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'talvek_schema'"
+            : "SELECT count(*) FROM information_schema.tables"
+              " WHERE table_name = 'talvek_schema' AND table_schema = current_schema()";
+    *exists = 0;
+    return RegDbQuery(db, sql, 0, nullptr, TakeInt, exists, err, err_size);
+}
+
+static int ReadVersion(REG_DB *db, int *version, char *err, size_t err_size)
+{
+    *version = 0;
+    return RegDbQuery(db, "SELECT max(version) FROM talvek_schema", 0, nullptr, TakeInt, version,
+                      err, err_size);
+}
+
+int RegistrySchemaVersion(REG_DB *db, int *version, char *err, size_t err_size)
+{
+    if (ReadVersion(db, version, err, err_size) == 0)
+        return 0;
+    int exists = 0;
+    if (TableExists(db, &exists, err, err_size) != 0)
+        return 1;
+    if (exists)  // the table is there, so the first error was real
+        return ReadVersion(db, version, err, err_size);
+    *version = 0;
+    return 0;
+}
+
+static int NewerThanUs(int version, char *err, size_t err_size)
+{
+    snprintf(err, err_size, "schema version %d is newer than this program's %d", version,
+             kRegistrySchemaVersion);
+    return 1;
+}
+
+// Inside the caller's transaction: applies the steps after from up to target.
+static int ApplySteps(REG_DB *db, int from, int target, char *err, size_t err_size)
+{
+    char stamp[kStampSize];
+    UtcStamp(stamp);
+    for (int v = from + 1; v <= target; v++) {
+        for (const char *const *sql = kSteps[v - 1]; *sql != nullptr; sql++) {
+            if (RegDbExec(db, *sql, 0, nullptr, nullptr, err, err_size) != 0)
+                return 1;
+        }
+        char version[16];
+        snprintf(version, sizeof(version), "%d", v);
+        const char *params[] = {version, stamp, TALVEK_VERSION};
+        if (RegDbExec(db,
+                      "INSERT INTO talvek_schema (version, applied_utc, tool_version)"
+                      " VALUES (?1, ?2, ?3)",
+                      3, params, nullptr, err, err_size) != 0)
+            return 1;
+    }
+    return 0;
+}
+
+// Creates or upgrades to target under the schema lock, in one transaction:
+// a second station waits for the first and then finds the work done.
+static int Upgrade(REG_DB *db, int target, int *applied_from, char *err, size_t err_size)
+{
+    if (RegDbBegin(db, err, err_size) != 0)
+        return 1;
+    int found = 0;
+    int rc = RegDbLockSchema(db, err, err_size);
+    if (rc == 0)
+        rc = RegDbExec(db, kVersionTable, 0, nullptr, nullptr, err, err_size);
+    if (rc == 0)
+        rc = ReadVersion(db, &found, err, err_size);
+    if (rc == 0 && found > kRegistrySchemaVersion)
+        rc = NewerThanUs(found, err, err_size);
+    if (rc == 0)
+        rc = ApplySteps(db, found, target, err, err_size);
+    if (rc != 0) {
+        RegDbRollback(db);
+        return 1;
+    }
+    if (applied_from != nullptr)
+        *applied_from = found;
+    return RegDbCommit(db, err, err_size);
+}
+
+int RegistryEnsureSchema(REG_DB *db, int *applied_from, char *err, size_t err_size)
+{
+    // The usual case, a schema already in place, costs one read and no lock.
+    int version = 0;
+    if (RegistrySchemaVersion(db, &version, err, err_size) == 0) {
+        if (version > kRegistrySchemaVersion)
+            return NewerThanUs(version, err, err_size);
+        if (version == kRegistrySchemaVersion) {
+            if (applied_from != nullptr)
+                *applied_from = version;
+            return 0;
+        }
+    }
+    return Upgrade(db, kRegistrySchemaVersion, applied_from, err, err_size);
+}
+
+int RegistryCreateSchemaAt(REG_DB *db, int target_version, char *err, size_t err_size)
+{
+    if (target_version < 1 || target_version > kRegistrySchemaVersion) {
+        snprintf(err, err_size, "no schema version %d", target_version);
+        return 1;
+    }
+    return Upgrade(db, target_version, nullptr, err, err_size);
+}

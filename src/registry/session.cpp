@@ -1,0 +1,101 @@
+// A run's registry session: start (fail closed), the operator's line, the
+// board's identity, what the stages learn, and the end of the run.
+#include <cstdio>
+#include <cstring>
+
+#include "registry/registry.h"
+#include "registry/runs.h"
+#include "registry/schema.h"
+
+int RegistryUnavailable(REGISTRY_RUN *run, const char *reason)
+{
+    printf("Error! MAC registry unavailable: %s.\n", reason);
+    char line[kRegMessageSize];
+    snprintf(line, sizeof(line), "MAC registry unavailable: %s", reason);
+    RegistryNoteFailure(run, line);
+    run->Stopped = 1;
+    return 1;
+}
+
+int RegistryStart(REGISTRY_RUN *run)
+{
+    memset(run, 0, sizeof(*run));
+    DefaultRegistryConf(&run->Conf);
+    char err[kConfErrorSize + 64];
+    if (LoadRegistryConf(&run->Conf, err, sizeof(err)) != 0) {
+        printf("Error! %s.\n", err);
+        run->Conf.Kind = REGISTRY_OFF;
+        return 1;
+    }
+    if (run->Conf.Kind == REGISTRY_OFF)
+        return 0;
+    UtcStamp(run->Started);
+    if (NewUuid(run->RunId) != 0)
+        return RegistryUnavailable(run, "no run id: /dev/urandom cannot be read");
+    char why[kDbErrorSize];
+    if (RegDbOpen(&run->Conf, &run->Db, why, sizeof(why)) != 0 ||
+        RegistryEnsureSchema(run->Db, nullptr, why, sizeof(why)) != 0) {
+        RegDbClose(run->Db);
+        run->Db = nullptr;
+        return RegistryUnavailable(run, why);
+    }
+    return 0;
+}
+
+void RegistryAnnounce(const REGISTRY_RUN *run)
+{
+    char where[300];
+    RegDbDescribe(run->Db, where, sizeof(where));
+    printf("Registry: %s, station %s\n", where, run->Conf.Station);
+}
+
+void RegistryObserveBoard(REGISTRY_RUN *run)
+{
+    ReadBoardIdentity(run->Conf.DmiDir, &run->Identity);
+}
+
+void RegistryNotePort(REGISTRY_RUN *run, int port, int flags, const uint8_t mac[6])
+{
+    if (port < 0 || port > 1)
+        return;
+    run->PortFlags[port] |= flags;
+    if (mac == nullptr)
+        return;
+    if (flags & REG_HAVE_BEFORE)
+        memcpy(run->Before[port], mac, 6);
+    if (flags & REG_HAVE_REQUESTED)
+        memcpy(run->Requested[port], mac, 6);
+    if (flags & REG_HAVE_READBACK)
+        memcpy(run->Readback[port], mac, 6);
+}
+
+void RegistryNoteFailure(REGISTRY_RUN *run, const char *message)
+{
+    // The first failure is the cause; what follows is its consequence.
+    if (run->Message[0] == '\0')
+        snprintf(run->Message, sizeof(run->Message), "%s", message);
+}
+
+int RegistryConfirmPass(REGISTRY_RUN *run)
+{
+    char why[kDbErrorSize];
+    if (RegistryWritePass(run, why, sizeof(why)) != 0)
+        return RegistryUnavailable(run, why);
+    run->RowWritten = 1;
+    return 0;
+}
+
+int RegistryFinishRun(REGISTRY_RUN *run, int exit_status)
+{
+    int status = exit_status;
+    if (run->Db != nullptr && !run->RowWritten) {
+        char why[kDbErrorSize];
+        if (RegistryAppendRun(run, exit_status, why, sizeof(why)) != 0) {
+            RegistryUnavailable(run, why);
+            status = 1;
+        }
+    }
+    RegDbClose(run->Db);
+    run->Db = nullptr;
+    return status;
+}

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# pg_cluster.sh - runs a command against a throwaway PostgreSQL server.
+#
+# Usage: pg_cluster.sh COMMAND [ARG...]
+#
+# Creates a cluster in a fresh temporary directory, starts it listening only
+# on a Unix socket in that directory (no TCP port, so parallel runs never
+# collide), runs COMMAND with
+#   TALVEK_TEST_PG   a key/value connection string to the database "talvek"
+#   PGHOST, PGUSER, PGDATABASE   the same, for psql and libpq defaults
+# and stops the server and removes the directory on every way out, failures
+# and signals included.  Exit status: COMMAND's, or 77 (skipped) with the
+# reason on standard error when no server can be had.
+#
+# The server refuses to run as root, and CI runs as root: then the cluster
+# belongs to the system user "postgres" (made by the Debian package), or to
+# "nobody" where that user is missing.
+#
+# PG_CLUSTER_OPTIONS: extra "-c name=value" server settings.  The default
+# turns fsync off, as nothing here needs to survive a crash of the machine.
+set -euo pipefail
+
+skip() {
+    echo "pg_cluster: SKIPPED: $*" >&2
+    exit 77
+}
+
+[ $# -ge 1 ] || { echo "usage: pg_cluster.sh COMMAND [ARG...]" >&2; exit 2; }
+
+bindir=
+for d in /usr/lib/postgresql/*/bin; do
+    [ -x "$d/initdb" ] && [ -x "$d/pg_ctl" ] && bindir=$d
+done
+[ -n "$bindir" ] || skip "initdb/pg_ctl not found under /usr/lib/postgresql/*/bin (Debian package postgresql)"
+
+as_owner=()
+owner=$(id -un)
+here=$(pwd)
+if [ "$(id -u)" -eq 0 ]; then
+    if id postgres >/dev/null 2>&1; then owner=postgres; else owner=nobody; fi
+    command -v runuser >/dev/null 2>&1 || skip "running as root and runuser is missing"
+    as_owner=(runuser -u "$owner" --)
+fi
+
+# /tmp rather than $TMPDIR: the owner must be able to reach the directory,
+# and a socket path may not exceed 107 bytes.
+dir=$(mktemp -d /tmp/talvek-pg-XXXXXX)
+data=$dir/data
+log=$dir/server.log
+started=0
+child=
+# shellcheck disable=SC2317  # reached through the trap
+stop_server() {
+    "${as_owner[@]}" "$bindir/pg_ctl" -D "$data" -m immediate -w stop >/dev/null 2>&1 || true
+    rm -rf -- "$dir"
+}
+# shellcheck disable=SC2317  # reached through the trap
+cleanup() {
+    local status=$?
+    trap - EXIT INT TERM HUP
+    [ -z "$child" ] || kill -TERM "$child" 2>/dev/null || true
+    [ "$started" -eq 0 ] || (cd / && stop_server)
+    rm -rf -- "$dir"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+# A killed harness (SIGKILL from a test timeout) runs no trap, and the server
+# has left our process group: a detached watchdog stops it once we are gone.
+watch_pid=$$
+(
+    cd / && trap '' INT TERM HUP
+    while kill -0 "$watch_pid" 2>/dev/null; do sleep 1; done
+    [ -d "$data" ] && stop_server
+) </dev/null >/dev/null 2>&1 &
+disown
+
+[ "$owner" = "$(id -un)" ] || chown "$owner" "$dir"
+chmod 0700 "$dir"
+# The owner may not be allowed into the caller's directory.
+cd "$dir"
+
+if ! "${as_owner[@]}" "$bindir/initdb" -D "$data" -U talvek -A trust -E UTF8 \
+        --locale=C.UTF-8 --no-sync >"$dir/initdb.log" 2>&1; then
+    cat "$dir/initdb.log" >&2
+    skip "initdb failed (see above)"
+fi
+
+options=${PG_CLUSTER_OPTIONS:--c fsync=off -c synchronous_commit=off -c full_page_writes=off}
+# Marked before the start: a signal during pg_ctl is acted on after it returns.
+started=1
+if ! "${as_owner[@]}" "$bindir/pg_ctl" -D "$data" -l "$log" -w -t 60 \
+        -o "-c listen_addresses='' -c unix_socket_directories=$dir -c max_connections=100 $options" \
+        start >/dev/null 2>&1; then
+    cat "$log" >&2 || true
+    skip "the server did not start (see above)"
+fi
+
+"${as_owner[@]}" "$bindir/createdb" -h "$dir" -U talvek talvek ||
+    { echo "pg_cluster: createdb failed" >&2; exit 1; }
+
+export PGHOST=$dir PGUSER=talvek PGDATABASE=talvek
+export TALVEK_TEST_PG="host=$dir user=talvek dbname=talvek"
+cd "$here"
+# In the background, so that a signal to the harness is acted on at once
+# instead of after the command ends.
+"$@" &
+child=$!
+set +e
+wait "$child"
+status=$?
+set -e
+child=
+exit $status

@@ -1,0 +1,615 @@
+// The MAC registry end to end, against both back ends: TALVEK runs in
+// stations whose TALVEK.conf names one registry, talvek-registry on the same
+// registry, and the database's own rows looked at directly.
+//
+// SQLite needs nothing. PostgreSQL needs the server that pg_cluster.sh
+// starts: it names it in TALVEK_TEST_PG, and without it those cases are
+// skipped with the reason.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "registry/db.h"
+#include "registry/schema.h"
+#include "test.h"
+
+namespace {
+
+enum class Backend { kSqlite, kPostgres };
+
+using Cells = std::vector<std::optional<std::string>>;  // one row; nullopt is NULL
+
+const std::string kGuid = "00112233445566778899aabbccddeeff";  // this board's key
+const std::string kOther = "OTHER-BOARD";
+const std::string kWhen = "2026-01-02T03:04:05.678Z";
+const std::string kSetPrefix = "raw 0x3a 0xa0";  // every Fast Set MAC
+
+// A fresh, empty registry of one back end, for one test.
+class Registry {
+public:
+    explicit Registry(Backend b) : backend_(b)
+    {
+        static std::atomic<int> serial{0};
+        std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+        if (b == Backend::kSqlite) {
+            char tmpl[] = "/tmp/talvek-registry-XXXXXX";
+            dir_ = mkdtemp(tmpl);
+            target_ = "sqlite:" + dir_ + "/" + name + ".db";
+            return;
+        }
+        const char *server = getenv("TALVEK_TEST_PG");
+        if (!server) {
+            skip_ = "no PostgreSQL server: these cases run under tests/registry/pg_cluster.sh (ctest -L registry)";
+            return;
+        }
+        target_ = server;
+        Exec("CREATE DATABASE " + name);
+        target_ = std::string(server) + " dbname=" + name;
+    }
+    ~Registry()
+    {
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_);
+    }
+
+    const std::string &skip() const { return skip_; }
+    const std::string &target() const { return target_; }
+    Backend backend() const { return backend_; }
+    // A station's TALVEK.conf for this registry; the board identity files
+    // are read from the station's "dmi", never from the test machine's own.
+    std::string conf(const std::string &station = "st1") const
+    {
+        return "registry = " + target_ + "\nstation = " + station + "\ndmi_dir = dmi\n";
+    }
+
+    std::vector<Cells> Rows(const std::string &sql, const std::vector<std::string> &params = {}) const
+    {
+        std::vector<Cells> rows;
+        Run(sql, params, &rows);
+        return rows;
+    }
+    void Exec(const std::string &sql, const std::vector<std::string> &params = {}) const
+    {
+        Run(sql, params, nullptr);
+    }
+    void Schema() const
+    {
+        REG_DB *db = Open();
+        char err[kDbErrorSize] = "";
+        EXPECT_EQ(RegistryEnsureSchema(db, nullptr, err, sizeof err), 0) << err;
+        RegDbClose(db);
+    }
+    // The registry gives mac to the board key (nullopt: a board without one).
+    void Hold(const std::string &mac, const std::optional<std::string> &key, const std::string &state) const
+    {
+        Schema();
+        std::string n = std::to_string(std::stoull(mac, nullptr, 16));
+        Exec(std::string("INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc, "
+                         "updated_utc) VALUES (?1, ?2, ") + (key ? "?5" : "NULL") + ", ?3, 'old', 'run-0', ?4, ?4)",
+             key ? std::vector<std::string>{n, mac, state, kWhen, *key} : std::vector<std::string>{n, mac, state, kWhen});
+    }
+    // talvek-registry on this registry, run in the station.
+    Result Tool(const Station &s, std::vector<std::string> args) const
+    {
+        Launch l;
+        l.program = TALVEK_REGISTRY_BIN;
+        l.args = {"--registry", target_};
+        l.args.insert(l.args.end(), args.begin(), args.end());
+        return ::Run(s, l);
+    }
+
+private:
+    REG_DB *Open() const
+    {
+        REGISTRY_CONF conf;
+        DefaultRegistryConf(&conf);
+        char err[kDbErrorSize] = "";
+        REG_DB *db = nullptr;
+        if (ParseRegistryTarget(target_.c_str(), &conf, err, sizeof err) != 0 ||
+            RegDbOpen(&conf, &db, err, sizeof err) != 0)
+            ADD_FAILURE() << target_ << ": " << err;
+        return db;
+    }
+    static int Collect(void *ctx, int ncols, const char *const *cols)
+    {
+        Cells row;
+        for (int k = 0; k < ncols; k++)
+            row.push_back(cols[k] ? std::optional<std::string>(cols[k]) : std::nullopt);
+        static_cast<std::vector<Cells> *>(ctx)->push_back(row);
+        return 0;
+    }
+    void Run(const std::string &sql, const std::vector<std::string> &params, std::vector<Cells> *rows) const
+    {
+        REG_DB *db = Open();
+        if (!db)
+            return;
+        std::vector<const char *> p;
+        for (const auto &v : params)
+            p.push_back(v.c_str());
+        char err[kDbErrorSize] = "";
+        int rc = rows ? RegDbQuery(db, sql.c_str(), static_cast<int>(p.size()), p.data(), Collect, rows, err, sizeof err)
+                      : RegDbExec(db, sql.c_str(), static_cast<int>(p.size()), p.data(), nullptr, err, sizeof err);
+        EXPECT_EQ(rc, 0) << sql << ": " << err;
+        RegDbClose(db);
+    }
+
+    Backend backend_;
+    std::string dir_, target_, skip_;
+};
+
+std::string Text(const std::optional<std::string> &v) { return v ? *v : "NULL"; }
+
+// The requests of a station's run that write a MAC.
+int Writes(const Station &s)
+{
+    int n = 0;
+    for (const auto &r : s.requests())
+        n += r.rfind(kSetPrefix, 0) == 0;
+    return n;
+}
+
+std::string Refusal(const std::string &mac, const std::string &key)
+{
+    std::string dashed;
+    for (size_t k = 0; k < 12; k += 2)
+        dashed += (k ? "-" : "") + mac.substr(k, 2);
+    return "Error! Mac " + dashed + " is already registered to board " + key + " (station old, " + kWhen + ").\n";
+}
+
+class RegistryTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override
+    {
+        reg_.emplace(GetParam());
+        if (!reg_->skip().empty())
+            GTEST_SKIP() << reg_->skip();
+    }
+    const Registry &reg() const { return *reg_; }
+    // A one-port run of kMac1 on a board that shows kGuid, registry on.
+    Row Base(const std::string &name) const
+    {
+        return Row(name).Args({kArg1}).File("TALVEK.conf", reg().conf()).Scenario("guid " + kGuid + "\n");
+    }
+    std::optional<Registry> reg_;
+};
+
+// Item by item, the decision table: who the registry says holds M, what the
+// board shows, and what the run does.
+TEST_P(RegistryTest, ReservationRules)
+{
+    const std::string kMacX = "02AB3C5601B0";  // on the board now, about to be replaced
+    struct {
+        const char *name;
+        std::string held;                 // the MAC the registry already has ("" none)
+        std::optional<std::string> key;   // its holder's key (nullopt: a keyless board)
+        const char *state;
+        bool board_key;                   // the board shows kGuid (else nothing at all)
+        std::string eth0;                 // what the board's eth0 holds before the run
+        std::string refused;              // the refused MAC ("" the run passes)
+        std::optional<std::string> after;  // passing: M's holder afterwards
+    } rows[] = {
+        {"free", "", kOther, "", true, "000000000000", "", kGuid},
+        {"released by another board", kMac1, kOther, "released", true, "000000000000", "", kGuid},
+        {"held for this board", kMac1, kGuid, "reserved", true, "000000000000", "", kGuid},
+        {"keyless holder, board holds it: key recorded", kMac1, std::nullopt, "verified", true, kMac1, "", kGuid},
+        {"keyless holder and board, board holds it", kMac1, std::nullopt, "verified", false, kMac1, "", std::nullopt},
+        {"keyless holder, board lacks it", kMac1, std::nullopt, "verified", true, "000000000000", kMac1, {}},
+        {"another board", kMac1, kOther, "verified", true, "000000000000", kMac1, {}},
+        {"another board, reserved only", kMac1, kOther, "reserved", true, "000000000000", kMac1, {}},
+        {"a keyed holder, a keyless board", kMac1, kOther, "reserved", false, "000000000000", kMac1, {}},
+        {"another board's, already on this board", kMac1, kOther, "verified", true, kMac1, kMac1, {}},
+        {"duplicate in the wild, about to be replaced", kMacX, kOther, "verified", true, kMacX, kMacX, {}},
+    };
+    for (const auto &row : rows) {
+        reg_.emplace(GetParam());
+        if (!row.held.empty())
+            reg().Hold(row.held, row.key, row.state);
+        Row r = Row(row.name).Args({kArg1}).File("TALVEK.conf", reg().conf()).Scenario(
+            (row.board_key ? "guid " + kGuid + "\n" : "") + "mac eth0 " + row.eth0 + "\n");
+        if (row.refused.empty()) {
+            r.Passes(kPass1).Has("Registry: ").Then([&](const Station &, const Result &) {
+                auto rows_after = reg().Rows("SELECT state, board_key FROM macs WHERE mac_text = ?1", {kMac1});
+                ASSERT_EQ(rows_after.size(), 1u);
+                EXPECT_EQ(Text(rows_after[0][0]), "verified");
+                EXPECT_EQ(Text(rows_after[0][1]), Text(row.after));
+            });
+        } else {
+            r.FailsWithBanner()
+                .Has(Refusal(row.refused, row.key ? *row.key : "unknown"))
+                .Then([&](const Station &s, const Result &) {
+                    EXPECT_EQ(Writes(s), 0);
+                    EXPECT_EQ(reg().Rows("SELECT 1 FROM macs WHERE mac_text = ?1 AND state = ?2",
+                                         {row.held, row.state}).size(), 1u) << "the holder changed";
+                });
+        }
+        Check(r);
+    }
+}
+
+// Placeholders never name a board: the key falls through to the next real
+// value, or there is none.
+TEST_P(RegistryTest, PlaceholdersNameNoBoard)
+{
+    struct {
+        const char *name;
+        std::string guid, uuid, serial;
+        std::optional<std::string> key;
+    } rows[] = {
+        {"all placeholders", "00000000000000000000000000000000", "03000200-0400-0500-0006-000700080009",
+         "To be filled by O.E.M.", std::nullopt},
+        {"GUID all FF, UUID placeholder, real serial", "ffffffffffffffffffffffffffffffff", "Not Specified",
+         "SN-1187", "SN-1187"},
+    };
+    for (const auto &row : rows) {
+        reg_.emplace(GetParam());
+        Check(Row(row.name).Args({kArg1}).File("TALVEK.conf", reg().conf())
+                  .Scenario("guid " + row.guid + "\n")
+                  .File("dmi/product_uuid", row.uuid + "\n").File("dmi/board_serial", row.serial + "\n")
+                  .Passes(kPass1).Then([&](const Station &, const Result &) {
+                      auto runs = reg().Rows("SELECT board_key, system_guid_placeholder, product_uuid, "
+                                             "board_serial_placeholder FROM runs");
+                      ASSERT_EQ(runs.size(), 1u);
+                      EXPECT_EQ(Text(runs[0][0]), Text(row.key));
+                      EXPECT_EQ(Text(runs[0][1]), "1");
+                      EXPECT_EQ(Text(runs[0][2]), row.uuid);
+                      EXPECT_EQ(Text(runs[0][3]), row.key ? "0" : "1");
+                  }));
+    }
+}
+
+// A released MAC goes to the next board that asks; the release is on record.
+TEST_P(RegistryTest, ReleaseFreesForRework)
+{
+    reg().Hold(kMac1, kOther, "verified");
+    Station s;
+    Result r = reg().Tool(s, {"release", kMac1, "--reason", "board scrapped, RMA 5521"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "Released 02-AB-3C-56-01-A1: it was verified for board " + kOther +
+                         " (station old, run run-0).\n");
+    r = reg().Tool(s, {"release", kMac1, "--reason", "again"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "talvek-registry: MAC 02-AB-3C-56-01-A1 is already released; nothing released\n");
+    Check(Base("after the release").Passes(kPass1));
+    r = reg().Tool(s, {"who", kMac1});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    for (const std::string &line : {std::string("  state     verified"), "  board     " + kGuid,
+                                    "took it from board " + kOther + " (verified, station old)  reason: board scrapped, RMA 5521",
+                                    "    eth0  before 000000000000  requested " + kMac1 + "  read back " + kMac1 + "  PASS"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin:\n" << r.out;
+    r = reg().Tool(s, {"board", kGuid});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("MACs:\n  " + kMac1 + "  verified  station st1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Runs:\n"), std::string::npos) << r.out;
+}
+
+// A registry that cannot be used stops the run before anything is written.
+TEST_P(RegistryTest, FailsClosed)
+{
+    const bool lite = GetParam() == Backend::kSqlite;
+    struct {
+        const char *name;
+        std::string target;  // "" this test's registry
+        std::string schema;  // a version to put in first ("" none)
+        std::string reason;
+    } rows[] = {
+        {"unreachable", lite ? "sqlite:/nonexistent/dir/x.db" : "host=/nonexistent dbname=x", "",
+         lite ? "/nonexistent/dir/x.db" : "/nonexistent"},
+        {"schema newer than the tool", "", "99", "schema version 99 is newer than this program's 1"},
+    };
+    for (const auto &row : rows) {
+        reg_.emplace(GetParam());
+        if (!row.schema.empty()) {
+            reg().Schema();
+            reg().Exec("INSERT INTO talvek_schema (version, applied_utc, tool_version) VALUES (?1, ?2, 'x')",
+                       {row.schema, kWhen});
+        }
+        std::string target = row.target.empty() ? reg().target() : row.target;
+        Check(Base(row.name).File("TALVEK.conf", "registry = " + target + "\ndmi_dir = dmi\n")
+                  .FailsWithBanner().Has("Error! MAC registry unavailable: ").Has(row.reason)
+                  .Requests({}));
+    }
+}
+
+// PostgreSQL lost between the write and the verdict: the run fails and says
+// so, and the reservation made before the write stands.
+TEST_P(RegistryTest, LostAfterTheWriteFailsKeepingTheReservation)
+{
+    if (GetParam() != Backend::kPostgres)
+        GTEST_SKIP() << "a SQLite file cannot go away under an open connection";
+    std::string db = reg().target().substr(reg().target().rfind('=') + 1);
+    Check(Base("server gone after the write")
+              .Setup([&](Station &s) {
+                  s.script_tool("case \"$*\" in \"" + kSetPrefix + "\"*) psql -qAt -d postgres -c "
+                                "\"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                                db + "' AND pid <> pg_backend_pid()\" >/dev/null ;; esac");
+              })
+              .FailsWithBanner().Has("Error! MAC registry unavailable: ").Then([&](const Station &s, const Result &) {
+                  EXPECT_EQ(Writes(s), 1);
+                  auto held = reg().Rows("SELECT state, board_key FROM macs WHERE mac_text = ?1", {kMac1});
+                  ASSERT_EQ(held.size(), 1u);
+                  EXPECT_EQ(Text(held[0][0]), "reserved");
+                  EXPECT_EQ(Text(held[0][1]), kGuid);
+              }));
+}
+
+// Minimal readers of the two export formats, to compare against the rows.
+std::vector<std::map<std::string, std::string>> ParseCsv(const std::string &text)
+{
+    std::vector<std::vector<std::string>> lines(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); i++) {
+        char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                lines.back().back() += text[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                lines.back().back() += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            lines.back().emplace_back();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            i++;
+            lines.emplace_back(1);
+        } else {
+            lines.back().back() += c;
+        }
+    }
+    lines.pop_back();  // after the last CR LF
+    std::vector<std::map<std::string, std::string>> out;
+    for (size_t l = 1; l < lines.size(); l++) {
+        EXPECT_EQ(lines[l].size(), lines[0].size()) << "line " << l;
+        std::map<std::string, std::string> row;
+        for (size_t k = 0; k < lines[l].size() && k < lines[0].size(); k++)
+            row[lines[0][k]] = lines[l][k];
+        out.push_back(row);
+    }
+    return out;
+}
+
+// Flat JSON objects of strings, numbers, booleans and null; null reads as "".
+std::vector<std::map<std::string, std::string>> ParseJsonLines(const std::string &text)
+{
+    std::vector<std::map<std::string, std::string>> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::map<std::string, std::string> row;
+        size_t i = 1;
+        auto str = [&] {
+            std::string s;
+            for (i++; line[i] != '"'; i++) {
+                if (line[i] == '\\') {
+                    char e = line[++i];
+                    s += e == 'n' ? '\n' : e == 'u' ? static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16)) : e;
+                    i += e == 'u' ? 4 : 0;
+                } else {
+                    s += line[i];
+                }
+            }
+            i++;
+            return s;
+        };
+        EXPECT_EQ(line.front(), '{');
+        while (i < line.size() && line[i] != '}') {
+            std::string key = str();
+            i++;  // ':'
+            std::string value;
+            if (line[i] == '"') {
+                value = str();
+            } else {
+                size_t end = line.find_first_of(",}", i);
+                value = line.substr(i, end - i);
+                value = value == "null" ? "" : value == "true" ? "1" : value == "false" ? "0" : value;
+                i = end;
+            }
+            row[key] = value;
+            if (line[i] == ',')
+                i++;
+        }
+        out.push_back(row);
+    }
+    return out;
+}
+
+// Every run leaves its row, failures before programming included, and the
+// export gives back exactly those rows, one per run and port.
+TEST_P(RegistryTest, RunsOnRecordAndExported)
+{
+    const std::string station = "L3, \"west\"";  // a comma and quotes: the CSV must quote them
+    const std::string conf = "registry = " + reg().target() + "\nstation = " + station + "\ndmi_dir = dmi\n";
+    Check(Base("PASS, both ports").Args({kArg1, kArg2}).File("TALVEK.conf", conf).Passes(kPassBoth));
+    Check(Base("refused by the allow-list").Args({"1=112233445566"}).File("TALVEK.conf", conf).FailsWithBanner());
+    Check(Base("no data file").Args({"1", "T"}).File("TALVEK.conf", conf).FailsWithBanner());
+    auto runs = reg().Rows("SELECT verdict, exit_status, eth0_requested, eth0_readback, eth0_result, "
+                           "eth1_requested, eth1_result, CASE WHEN message IS NULL THEN 1 ELSE 0 END, board_key, station, "
+                           "CASE WHEN ended_utc >= started_utc THEN 1 ELSE 0 END "
+                           "FROM runs ORDER BY started_utc, run_id");
+    std::vector<std::string> got;
+    for (const auto &r : runs) {
+        std::string line;
+        for (const auto &c : r)
+            line += Text(c) + " ";
+        got.push_back(line);
+    }
+    const std::string where = " " + station + " 1 ";
+    EXPECT_EQ(got, (std::vector<std::string>{
+                       "PASS 0 " + kMac1 + " " + kMac1 + " PASS " + kMac2 + " PASS 1 " + kGuid + where,
+                       "FAIL 1 112233445566 NULL FAIL NULL NULL 0 " + kGuid + where,
+                       "FAIL 1 NULL NULL NULL NULL NULL 0 NULL" + where,  // stopped before the board was seen
+                   }));
+
+    // One row per run and port: 2 + 1, and one for the run that knew no port.
+    auto per_port = reg().Rows(
+        "SELECT run_id, station, 'eth0', eth0_requested, eth0_result, verdict, message FROM runs "
+        "WHERE eth0_requested IS NOT NULL OR eth0_result IS NOT NULL OR eth0_before IS NOT NULL "
+        "UNION ALL SELECT run_id, station, 'eth1', eth1_requested, eth1_result, verdict, message FROM runs "
+        "WHERE eth1_requested IS NOT NULL OR eth1_result IS NOT NULL OR eth1_before IS NOT NULL "
+        "UNION ALL SELECT run_id, station, '', NULL, NULL, verdict, message FROM runs WHERE "
+        "COALESCE(eth0_requested, eth0_result, eth0_before, eth1_requested, eth1_result, eth1_before) IS NULL");
+    std::multiset<std::string> want;
+    for (const auto &r : per_port)
+        want.insert(Text(r[0]) + "|" + Text(r[1]) + "|" + Text(r[2]) + "|" + (r[3] ? *r[3] : "") + "|" +
+                    (r[4] ? *r[4] : "") + "|" + Text(r[5]) + "|" + (r[6] ? *r[6] : ""));
+    ASSERT_EQ(want.size(), 4u);
+    Station s;
+    for (const char *format : {"csv", "json"}) {
+        SCOPED_TRACE(format);
+        Result r = reg().Tool(s, {"export", "--format", format});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        auto rows = std::string(format) == "csv" ? ParseCsv(r.out) : ParseJsonLines(r.out);
+        std::multiset<std::string> have;
+        for (auto &m : rows)
+            have.insert(m["run_id"] + "|" + m["station"] + "|" + m["port"] + "|" + m["mac_requested"] + "|" +
+                        m["port_result"] + "|" + m["verdict"] + "|" + m["message"]);
+        EXPECT_EQ(have, want);
+    }
+    Result r = reg().Tool(s, {"export", "--format", "csv", "--since", "2999-01-01"});
+    EXPECT_EQ(r.out.find("\r\n"), r.out.size() - 2) << "only the header row:\n" << r.out;
+    r = reg().Tool(s, {"stats"});
+    EXPECT_NE(r.out.find(" " + station + "  "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3         1         2\n"), std::string::npos) << r.out;
+}
+
+// A database left by the first schema version is taken over by init and by TALVEK.
+TEST_P(RegistryTest, SchemaUpgradeFromTheFirstVersion)
+{
+    {
+        REGISTRY_CONF conf;
+        DefaultRegistryConf(&conf);
+        char err[kDbErrorSize] = "";
+        REG_DB *db = nullptr;
+        ASSERT_EQ(ParseRegistryTarget(reg().target().c_str(), &conf, err, sizeof err), 0) << err;
+        ASSERT_EQ(RegDbOpen(&conf, &db, err, sizeof err), 0) << err;
+        ASSERT_EQ(RegistryCreateSchemaAt(db, 1, err, sizeof err), 0) << err;
+        RegDbClose(db);
+    }
+    Station s;
+    for (int pass = 0; pass < 2; pass++) {
+        Result r = reg().Tool(s, {"init"});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_NE(r.out.find(kRegistrySchemaVersion == 1 ? "up to date" : "upgraded from version 1"),
+                  std::string::npos) << r.out;
+    }
+    EXPECT_EQ(reg().Rows("SELECT max(version) FROM talvek_schema")[0][0], std::to_string(kRegistrySchemaVersion));
+    Check(Base("on the upgraded schema").Passes(kPass1));
+}
+
+// The race the registry exists for: 16 boards, 16 stations, one MAC, all at
+// once on an empty database. Each station's tool holds its run at its first
+// MAC read, the last request before the reservation, until all 16 are
+// there, then lets them go together.
+TEST_P(RegistryTest, SixteenStationsOneMac)
+{
+    const int kStations = 16;
+    char tmpl[] = "/tmp/talvek-gate-XXXXXX";
+    const std::string gate_dir = mkdtemp(tmpl);
+    const std::string gate = gate_dir + "/gate";
+    int lock = open(gate.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    std::vector<std::unique_ptr<Station>> stations;
+    std::vector<Result> results(kStations);
+    for (int k = 0; k < kStations; k++) {
+        stations.push_back(std::make_unique<Station>());
+        Station &s = *stations.back();
+        char guid[33];
+        snprintf(guid, sizeof guid, "%032x", k + 1);
+        s.write("TALVEK.conf", reg().conf("st" + std::to_string(k)));
+        s.scenario(std::string("guid ") + guid + "\n");
+        s.script_tool("if [ \"$*\" = 'raw 0x3a 0xa1 0' ] && [ ! -e gated ]; then : > gated; : > '" + gate_dir +
+                      "/at.'$$; flock -s '" + gate + "' true; fi");
+    }
+    std::vector<std::thread> threads;
+    for (int k = 0; k < kStations; k++) {
+        threads.emplace_back([&, k] {
+            Launch l;
+            l.args = {kArg1};
+            results[k] = ::Run(*stations[k], l);
+        });
+    }
+    auto arrived = [&] {
+        int n = 0;
+        for (const auto &e : std::filesystem::directory_iterator(gate_dir))
+            n += e.path().filename().string().rfind("at.", 0) == 0;
+        return n;
+    };
+    for (int spins = 0; arrived() < kStations && spins < 20000; spins++)
+        usleep(1000);  // synchronisation with the 16 runs, not a timed wait
+    EXPECT_EQ(arrived(), kStations) << "not every run reached the gate";
+    flock(lock, LOCK_UN);
+    for (auto &t : threads)
+        t.join();
+    close(lock);
+    std::filesystem::remove_all(gate_dir);
+
+    int passed = -1, pass_count = 0, refused = 0;
+    for (int k = 0; k < kStations; k++) {
+        const Result &r = results[k];
+        if (r.exit_code == 0) {
+            passed = k;
+            pass_count++;
+        } else if (r.exit_code == 1 && r.out.find("is already registered to board") != std::string::npos) {
+            refused++;
+        } else {
+            ADD_FAILURE() << "station " << k << ": exit " << r.status() << "\n" << r.out << r.err;
+        }
+        EXPECT_EQ(Writes(*stations[k]), r.exit_code == 0 ? 1 : 0) << "station " << k;
+    }
+    EXPECT_EQ(pass_count, 1);
+    EXPECT_EQ(refused, kStations - 1);
+    ASSERT_GE(passed, 0);
+    char winner[33];
+    snprintf(winner, sizeof winner, "%032x", passed + 1);
+    auto held = reg().Rows("SELECT board_key, state FROM macs WHERE mac_text = ?1", {kMac1});
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(Text(held[0][0]), winner);
+    EXPECT_EQ(Text(held[0][1]), "verified");
+    EXPECT_EQ(reg().Rows("SELECT run_id FROM runs").size(), static_cast<size_t>(kStations));
+    std::cout << "race: station " << passed << " of " << kStations << " passed, " << refused << " refused\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(On, RegistryTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const ::testing::TestParamInfo<Backend> &i) {
+                             return i.param == Backend::kSqlite ? "Sqlite" : "Postgres";
+                         });
+
+// talvek-registry's exit statuses where no database answers.
+TEST(RegistryTool, ExitStatus)
+{
+    struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string err;
+    } rows[] = {
+        {{"who", kMac1}, 1, "talvek-registry: no registry: there is no TALVEK.conf with a registry line"},
+        {{"--registry", "sqlite:missing.db", "who", kMac1}, 1, "talvek-registry: no registry at missing.db"},
+        {{"who"}, 2, "talvek-registry: the command needs a MAC\nTry \"talvek-registry --help\".\n"},
+    };
+    for (const auto &row : rows) {
+        Station s;
+        Launch l;
+        l.program = TALVEK_REGISTRY_BIN;
+        l.args = row.args;
+        Result r = ::Run(s, l);
+        EXPECT_EQ(r.exit_code, row.exit) << r.err;
+        EXPECT_EQ(r.err.rfind(row.err, 0), 0u) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_FALSE(s.exists("missing.db")) << "a mistyped registry was created";
+    }
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// The MAC registry's pure parts: the station conf, the placeholder table and
+// the board key, the MAC as a 48-bit integer, and the reservation decision.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "registry/conf.h"
+#include "registry/db_impl.h"
+#include "registry/identity.h"
+#include "registry/mac48.h"
+#include "registry/registry.h"
+#include "unit_support.h"
+
+namespace {
+
+constexpr int kError = 99;
+
+TEST(RegistryConf, LinesSetOneKeyOrNameTheFault)
+{
+    const std::string long_station(kConfStationSize, 's');
+    struct {
+        const char *line;
+        int kind;            // -1: the line changes nothing; kError: refused
+        const char *target;  // Target, Station or DmiDir, by key; or the error
+    } rows[] = {
+        {"", -1, ""},
+        {"   # registry = sqlite", -1, ""},
+        {"registry = sqlite", REGISTRY_SQLITE, "TALVEK.db"},
+        {" \tregistry=sqlite:db/x.db \t\r", REGISTRY_SQLITE, "db/x.db"},
+        {"registry = postgresql://line/talvek", REGISTRY_POSTGRES, "postgresql://line/talvek"},
+        {"registry = host=/run/pg dbname=talvek", REGISTRY_POSTGRES, "host=/run/pg dbname=talvek"},
+        {"station = line 3 st7", -1, "line 3 st7"},
+        {"dmi_dir = /tmp/dmi", -1, "/tmp/dmi"},
+        {"registry = sqlite:", kError, "sqlite: needs a file name"},
+        {"registry = mysql", kError, "registry must be sqlite"},
+        {"registry =", kError, "registry needs a value"},
+        {"registry", kError, "expected \"key = value\""},
+        {" = sqlite", kError, "a key is missing"},
+        {"Registry = sqlite", kError, "unknown key \"Registry\""},
+        {"station =  ", kError, "station needs a value"},
+        {nullptr, kError, "the value of station is too long"},
+    };
+    for (const auto &row : rows) {
+        const std::string line = row.line != nullptr ? row.line : "station = " + long_station;
+        REGISTRY_CONF conf;
+        DefaultRegistryConf(&conf);
+        const std::string host = conf.Station;
+        char err[kConfErrorSize] = "";
+        int rc = ParseConfLine(line.c_str(), &conf, err, sizeof(err));
+        if (row.kind == kError) {
+            EXPECT_EQ(rc, 1) << line;
+            EXPECT_NE(std::string(err).find(row.target), std::string::npos) << line << ": " << err;
+            continue;
+        }
+        ASSERT_EQ(rc, 0) << line << ": " << err;
+        if (row.kind > 0) {
+            EXPECT_EQ(conf.Kind, row.kind) << line;
+            EXPECT_STREQ(conf.Target, row.target) << line;
+        } else {
+            EXPECT_EQ(conf.Kind, REGISTRY_OFF) << line;
+            const std::string key = line.substr(0, line.find('='));
+            if (key.find("station") == 0)
+                EXPECT_STREQ(conf.Station, row.target);
+            else if (key.find("dmi_dir") == 0)
+                EXPECT_STREQ(conf.DmiDir, row.target);
+            else
+                EXPECT_EQ(conf.Station, host) << line;
+        }
+    }
+}
+
+class RegistryFiles : public TempDirTest {};
+
+TEST_F(RegistryFiles, ConfFileErrorsNameTheLine)
+{
+    struct {
+        std::string content;  // "-": no file at all
+        const char *error;    // "" when the file loads
+        int kind;
+    } rows[] = {
+        {"-", "", REGISTRY_OFF},
+        {"# station only\nstation = st1\n", "", REGISTRY_OFF},
+        {"registry = sqlite\r\nstation = st1", "", REGISTRY_SQLITE},
+        {"# x\nregistry = sqlite\nregistry = sqlite\n", "TALVEK.conf line 3: registry is given twice",
+         REGISTRY_OFF},
+        {std::string("registry = sqlite\nstation = a\0b\n", 31), "TALVEK.conf line 2: line too long",
+         REGISTRY_OFF},
+        {"station = " + std::string(kConfLineSize, 'x') + "\n", "TALVEK.conf line 1: line too long",
+         REGISTRY_OFF},
+    };
+    for (const auto &row : rows) {
+        remove(TALVEK_CONF_NAME);
+        if (row.content != "-")
+            WriteFile(TALVEK_CONF_NAME, row.content);
+        REGISTRY_CONF conf;
+        DefaultRegistryConf(&conf);
+        char err[kConfErrorSize] = "";
+        int rc = LoadRegistryConf(&conf, err, sizeof(err));
+        EXPECT_EQ(rc, row.error[0] != '\0') << row.content;
+        EXPECT_EQ(std::string(err).find(row.error), 0u) << row.content << ": " << err;
+        if (rc == 0) {
+            EXPECT_EQ(conf.Kind, row.kind) << row.content;
+        }
+    }
+}
+
+TEST_F(RegistryFiles, DmiValuesAreTrimmedAndMadePrintable)
+{
+    WriteFile("board_serial", "SN\x01" "42 \n");
+    char value[kIdValueSize];
+    ASSERT_EQ(ReadDmiValue(".", "board_serial", value, sizeof(value)), 0);
+    EXPECT_STREQ(value, "SN?42");
+    EXPECT_EQ(ReadDmiValue(".", "product_uuid", value, sizeof(value)), 1);
+}
+
+TEST(RegistryIdentity, PlaceholderTable)
+{
+    struct {
+        const char *value;
+        int placeholder;
+    } rows[] = {
+        {"", 1},
+        {"  ", 1},
+        {"00000000000000000000000000000000", 1},
+        {"ffffffff-ffff-FFFF-ffff-ffffffffffff", 1},
+        {"03000200-0400-0500-0006-000700080009", 1},
+        {"to be filled by o.e.m.", 1},
+        {" Default string ", 1},
+        {"0123456789", 1},
+        {"NONE", 1},
+        {"not specified", 1},
+        {"0000", 0},  // a short serial of zeros is no all-zero GUID
+        {"01234567890", 0},
+        {"None2", 0},
+        {"00000000-0000-0000-0000-000000000001", 0},
+        {"4c4c4544-0042-3510-8052-b4c04f4e4b32", 0},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(IsPlaceholderId(row.value), row.placeholder) << '"' << row.value << '"';
+}
+
+TEST(RegistryIdentity, KeyIsFirstRealGuidUuidOrBoardSerial)
+{
+    const char *real_guid = "0123456789abcdef0123456789abcdef";
+    struct {
+        const char *values[kIdFields];  // nullptr: absent
+        const char *key;
+    } rows[] = {
+        {{real_guid, "uuid-1", "SN1", "PS1"}, real_guid},
+        {{"ffffffffffffffffffffffffffffffff", "uuid-1", "SN1", "PS1"}, "uuid-1"},
+        {{nullptr, "None", "SN1", "PS1"}, "SN1"},
+        {{nullptr, nullptr, "Default string", "PS1"}, ""},  // the product serial names no board
+    };
+    for (const auto &row : rows) {
+        BOARD_IDENTITY id;
+        memset(&id, 0, sizeof(id));
+        for (int f = 0; f < kIdFields; f++) {
+            id.Present[f] = row.values[f] != nullptr;
+            snprintf(id.Value[f], kIdValueSize, "%s", row.values[f] ? row.values[f] : "stale");
+        }
+        ChooseBoardKey(&id);
+        EXPECT_STREQ(id.Key, row.key);
+        EXPECT_EQ(id.Placeholder[ID_SYSTEM_GUID], row.values[0] == nullptr || row.values[0][0] == 'f');
+    }
+}
+
+TEST(RegistryMac, FortyEightBitIntegerAndArgumentForms)
+{
+    const uint8_t mac[6] = {0x02, 0xAB, 0x3C, 0x56, 0x01, 0xA1};
+    EXPECT_EQ(MacToInteger(mac), 0x02AB3C5601A1ull);
+    char number[kMac48TextSize], hex[kMacHexSize];
+    const uint8_t top[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    MacIntegerText(top, number);
+    EXPECT_STREQ(number, "281474976710655");
+    uint8_t back[6];
+    IntegerToMac(0x1002AB3C5601A1ull, back);  // bits above 48 are dropped
+    MacHexText(back, hex);
+    EXPECT_STREQ(hex, "02AB3C5601A1");
+
+    struct {
+        const char *text;
+        int ok;
+    } rows[] = {
+        {"02ab3c5601A1", 1},     {"02-ab-3c-56-01-a1", 1}, {"02:AB:3C:56:01:A1", 1},
+        {"02-AB:3C-56-01-A1", 0}, {"02-AB3C5601A1", 0},     {"02AB3C5601A", 0},
+        {"02AB3C5601A10", 0},     {"02AB3C5601AG", 0},
+    };
+    for (const auto &row : rows) {
+        uint8_t m[6] = {0};
+        EXPECT_EQ(ParseMacArgument(row.text, m) == 0, row.ok == 1) << row.text;
+        if (row.ok) {
+            EXPECT_EQ(MacToInteger(m), 0x02AB3C5601A1ull) << row.text;
+        }
+    }
+}
+
+TEST(RegistryDecide, OneMacOneBoard)
+{
+    struct {
+        int exists, released;
+        const char *holder_key;  // nullptr: held for a board without a key
+        const char *board_key;   // "": this board has none
+        int board_holds;
+        int decision;
+    } rows[] = {
+        {0, 0, nullptr, "", 0, REG_RESERVE},
+        {1, 1, "K2", "K1", 0, REG_RESERVE},
+        {1, 0, "K1", "K1", 0, REG_KEEP},
+        {1, 0, nullptr, "K1", 1, REG_KEEP_RECORD_KEY},
+        {1, 0, nullptr, "", 1, REG_KEEP_RECORD_KEY},
+        {1, 0, nullptr, "K1", 0, REG_REFUSE},
+        {1, 0, "K2", "K1", 1, REG_REFUSE},
+        {1, 0, "K1", "", 1, REG_REFUSE},
+    };
+    for (const auto &row : rows) {
+        REG_HOLDER holder = {row.exists, row.released, row.holder_key};
+        EXPECT_EQ(RegistryDecide(&holder, row.board_key, row.board_holds), row.decision)
+            << row.exists << row.released << (row.holder_key ? row.holder_key : "-") << '/'
+            << row.board_key << row.board_holds;
+    }
+}
+
+TEST(RegistryDb, ReasonsBecomeOneLine)
+{
+    char err[64];
+    CleanReason("connection failed:\n\tIs the server running?\n", err, sizeof(err));
+    EXPECT_STREQ(err, "connection failed: Is the server running?");
+    CleanReason("disk full.\n", err, sizeof(err));
+    EXPECT_STREQ(err, "disk full");
+}
+
+}  // namespace
