@@ -35,7 +35,9 @@ struct TimedRow {
 // same board keeping its MACs, as a repeated run at a station is.
 Row RegistryRun(const std::string &name, const std::string &target)
 {
-    return Row(name).Args({kArg1, kArg2}).Tool(TOOL_BIN)
+    return Row(name)
+        .Args({kArg1, kArg2})
+        .Tool(TOOL_BIN)
         .File("TALVEK.conf", "registry = " + target + "\nstation = bench\ndmi_dir = dmi\n")
         .File("dmi/board_serial", "BENCH-0001\n");
 }
@@ -205,7 +207,8 @@ void IpmiSim()
     std::string command = "bash '" IPMISIM_BENCH "' --rows '" BUILD_DIR "' 2>&1";
     FILE *p = popen(command.c_str(), "r");
     if (p == nullptr) {
-        AddRow("ipmi_sim through both clients", "not measured: cannot start ipmisim/bench.sh", 0, 0);
+        AddRow("ipmi_sim through both clients", "not measured: cannot start ipmisim/bench.sh", 0,
+               0);
         return;
     }
     std::string rows, last;
@@ -236,12 +239,15 @@ void RegistryCost(const std::vector<double> &medians)
     const char *names[] = {"SQLite", "PostgreSQL on a local socket"};
     for (size_t k = 0; kFirstRegistryRow + k < medians.size() && k < 2; k++) {
         double cost = medians[kFirstRegistryRow + k] - medians[0];
-        AddRow(Format("Registry cost of a two-port run, %s (median run with it minus without it)", names[k]),
+        AddRow(Format("Registry cost of a two-port run, %s (median run with it minus without it)",
+                      names[k]),
                Format("%.1f ms", cost), budgets[k], cost);
     }
     if (medians.size() < kFirstRegistryRow + 2)
-        AddRow("Registry cost of a two-port run, PostgreSQL", "not measured: no PostgreSQL server "
-               "(scripts/bench starts one when the Debian package postgresql is installed)", 0, 0);
+        AddRow("Registry cost of a two-port run, PostgreSQL",
+               "not measured: no PostgreSQL server "
+               "(scripts/bench starts one when the Debian package postgresql is installed)",
+               0, 0);
 }
 
 // A registry of 1,000,000 MACs held by 500,000 boards, with one run per
@@ -262,25 +268,31 @@ void FillBigRegistry(REG_DB *db)
     std::string key = lite ? "printf('%032x', i)" : "lpad(to_hex(i), 32, '0')";
     std::string key_half = lite ? "printf('%032x', i / 2)" : "lpad(to_hex(i / 2), 32, '0')";
     auto at = [&](const std::string &seconds) {
-        return lite ? "strftime('%Y-%m-%dT%H:%M:%fZ', '2026-12-01', '+' || (" + seconds + ") || ' seconds')"
+        return lite ? "strftime('%Y-%m-%dT%H:%M:%fZ', '2026-12-01', '+' || (" + seconds +
+                          ") || ' seconds')"
                     : "to_char(timestamp '2026-12-01' + (" + seconds +
                           ") * interval '1 second', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
     };
-    std::string series = lite ? "WITH RECURSIVE s(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM s WHERE i < %s) "
-                              : "WITH s(i) AS (SELECT generate_series(0, %s)) ";
-    std::string macs = Format(series.c_str(), n.c_str()) +
+    std::string series =
+        lite ? "WITH RECURSIVE s(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM s WHERE i < %s) "
+             : "WITH s(i) AS (SELECT generate_series(0, %s)) ";
+    std::string macs =
+        Format(series.c_str(), n.c_str()) +
         "INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc, verified_utc, readback, "
-        "updated_utc) SELECT " + base + " + i, " + hex12(base + " + i") + ", " + key_half +
-        ", 'verified', 'st' || (i % 16), 'run-' || (i / 2), " + at("i / 2") + ", " + at("i / 2 + 3") + ", " +
-        hex12(base + " + i") + ", " + at("i / 2 + 3") + " FROM s";
-    std::string run_rows = Format(series.c_str(), runs.c_str()) +
+        "updated_utc) SELECT " +
+        base + " + i, " + hex12(base + " + i") + ", " + key_half +
+        ", 'verified', 'st' || (i % 16), 'run-' || (i / 2), " + at("i / 2") + ", " +
+        at("i / 2 + 3") + ", " + hex12(base + " + i") + ", " + at("i / 2 + 3") + " FROM s";
+    std::string run_rows =
+        Format(series.c_str(), runs.c_str()) +
         "INSERT INTO runs (run_id, tool_version, station, mode, started_utc, ended_utc, system_guid, "
         "system_guid_placeholder, product_uuid_placeholder, board_serial_placeholder, product_serial_placeholder, "
         "board_key, eth0_before, eth0_requested, eth0_readback, eth0_result, eth1_before, eth1_requested, "
         "eth1_readback, eth1_result, verdict, exit_status) SELECT 'run-' || i, '0.37', 'st' || (i % 16), 'program', " +
         at("i") + ", " + at("i + 3") + ", " + key + ", 0, 1, 1, 1, " + key + ", '000000000000', " +
         hex12(base + " + 2 * i") + ", " + hex12(base + " + 2 * i") + ", 'PASS', '000000000000', " +
-        hex12(base + " + 2 * i + 1") + ", " + hex12(base + " + 2 * i + 1") + ", 'PASS', 'PASS', 0 FROM s";
+        hex12(base + " + 2 * i + 1") + ", " + hex12(base + " + 2 * i + 1") +
+        ", 'PASS', 'PASS', 0 FROM s";
     char err[kDbErrorSize];
     for (const std::string &sql : {macs, run_rows}) {
         if (RegDbExec(db, sql.c_str(), 0, nullptr, nullptr, err, sizeof(err)) != 0) {
@@ -300,7 +312,8 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
     char err[kDbErrorSize];
     REG_DB *db = nullptr;
     if (ParseRegistryTarget(target.c_str(), &conf, err, sizeof(err)) != 0 ||
-        RegDbOpen(&conf, &db, err, sizeof(err)) != 0 || RegistryEnsureSchema(db, nullptr, err, sizeof(err)) != 0) {
+        RegDbOpen(&conf, &db, err, sizeof(err)) != 0 ||
+        RegistryEnsureSchema(db, nullptr, err, sizeof(err)) != 0) {
         fprintf(stderr, "talvek_bench: %s: %s\n", target.c_str(), err);
         exit(2);
     }
@@ -329,7 +342,8 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
     FILE *out = fopen("/dev/null", "w");
     std::vector<double> csv, json;
     for (int i = 0; i < 3; i++) {
-        for (auto [format, times] : {std::pair{REGTOOL_CSV, &csv}, std::pair{REGTOOL_JSON, &json}}) {
+        for (auto [format, times] :
+             {std::pair{REGTOOL_CSV, &csv}, std::pair{REGTOOL_JSON, &json}}) {
             double e0 = NowMs();
             // The last 100,000 of the 500,000 runs.
             if (RegToolExport(db, format, "2026-12-05T15:06:40.000Z", out) != 0)
@@ -355,14 +369,20 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
         command.push_back(static_cast<double>(r.wall_ns) / 1e6);
     }
     double w = Median(who);
-    AddRow(Format("who MAC, %s, 1,000,000 MACs and 500,000 runs (median of 200, connection open; filled in %.0f s)",
-                  label, fill_s),
-           Format("median %.2f ms, max %.2f ms", w, *std::max_element(who.begin(), who.end())), 2, w);
-    AddRow(Format("who MAC, %s, the whole command (median of 20: process start, libraries, connection)", label),
-           Format("%.1f ms", Median(command)), 0, 0);
+    AddRow(
+        Format(
+            "who MAC, %s, 1,000,000 MACs and 500,000 runs (median of 200, connection open; filled in %.0f s)",
+            label, fill_s),
+        Format("median %.2f ms, max %.2f ms", w, *std::max_element(who.begin(), who.end())), 2, w);
+    AddRow(
+        Format(
+            "who MAC, %s, the whole command (median of 20: process start, libraries, connection)",
+            label),
+        Format("%.1f ms", Median(command)), 0, 0);
     for (auto [name, times] : {std::pair{"CSV", &csv}, std::pair{"JSON", &json}}) {
         double e = Median(*times) / 1e3;
-        AddRow(Format("export --format %s --since, %s, 100,000 runs (200,000 rows; median of 3)", name, label),
+        AddRow(Format("export --format %s --since, %s, 100,000 runs (200,000 rows; median of 3)",
+                      name, label),
                Format("%.2f s", e), 2000, e * 1e3);
     }
 }

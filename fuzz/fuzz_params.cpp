@@ -23,8 +23,8 @@
 // - no MAC out of thin air: an imported MAC is the conversion of a MAC
 //   assignment for its position or of its data file's text; a position
 //   not imported holds 00-00-00-00-00-00.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -67,7 +67,10 @@ FUZZ_ORACLE std::vector<uint8_t> Convert(const std::string &digits)
     return mac;
 }
 
-FUZZ_ORACLE bool IsFlag(int32_t v) { return v == 0 || v == 1; }
+FUZZ_ORACLE bool IsFlag(int32_t v)
+{
+    return v == 0 || v == 1;
+}
 
 }  // namespace
 

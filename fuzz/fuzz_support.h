@@ -18,12 +18,12 @@
 
 // Aborts with a message: libFuzzer reports the abort as a finding and saves
 // the input.
-#define FUZZ_CHECK(cond)                                                          \
-    do {                                                                          \
-        if (!(cond)) {                                                            \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            abort();                                                              \
-        }                                                                         \
+#define FUZZ_CHECK(cond)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);               \
+            abort();                                                                               \
+        }                                                                                          \
     } while (0)
 
 // For the targets' own oracles: not coverage-instrumented, so that libFuzzer
@@ -52,8 +52,8 @@ inline void RemoveScratch()
 inline void EnterScratchDirAndSilence()
 {
     const char *tmp = getenv("TMPDIR");
-    std::string tmpl = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                       "/talvek-fuzz-XXXXXX";
+    std::string tmpl =
+        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/talvek-fuzz-XXXXXX";
     if (mkdtemp(&tmpl[0]) == nullptr || chdir(tmpl.c_str()) != 0) {
         perror("talvek fuzz: scratch directory");
         abort();

@@ -116,8 +116,7 @@ int ParseNumber(const char *text, unsigned long max, unsigned long *value)
     return 0;
 }
 
-void FastGetMac(lmc_data_t *, msg_t *msg, unsigned char *rdata,
-                unsigned int *rdata_len, void *)
+void FastGetMac(lmc_data_t *, msg_t *msg, unsigned char *rdata, unsigned int *rdata_len, void *)
 {
     if (msg->len != 1) {
         LogRequest("get len=%u refused", msg->len);
@@ -140,8 +139,7 @@ void FastGetMac(lmc_data_t *, msg_t *msg, unsigned char *rdata,
     *rdata_len = 1 + kMacLen;
 }
 
-void FastSetMac(lmc_data_t *, msg_t *msg, unsigned char *rdata,
-                unsigned int *rdata_len, void *)
+void FastSetMac(lmc_data_t *, msg_t *msg, unsigned char *rdata, unsigned int *rdata_len, void *)
 {
     *rdata_len = 1;
     if (msg->len < 1) {
@@ -177,8 +175,7 @@ void FastSetMac(lmc_data_t *, msg_t *msg, unsigned char *rdata,
     rdata[0] = 0;
 }
 
-void ColdReset(lmc_data_t *, msg_t *, unsigned char *rdata,
-               unsigned int *rdata_len, void *)
+void ColdReset(lmc_data_t *, msg_t *, unsigned char *rdata, unsigned int *rdata_len, void *)
 {
     LogRequest("cold_reset");
     rdata[0] = 0;
@@ -249,7 +246,7 @@ int ParseOptions(const char *options)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -263,27 +260,23 @@ int ipmi_sim_module_init(sys_data_t *sys, const char *options)
 {
     int rv = ParseOptions(options);
     if (rv != 0) {
-        sys->log(sys, SETUP_ERROR, nullptr,
-                 "kovr_oem: bad options '%s' (known: log=FILE, no_oem)", options);
+        sys->log(sys, SETUP_ERROR, nullptr, "kovr_oem: bad options '%s' (known: log=FILE, no_oem)",
+                 options);
         return rv;
     }
     if (!gNoOem)
-        rv = ipmi_emu_register_cmd_handler(kOemNetFn, kFastGetMacCmd,
-                                           FastGetMac, nullptr);
+        rv = ipmi_emu_register_cmd_handler(kOemNetFn, kFastGetMacCmd, FastGetMac, nullptr);
     if (rv == 0 && !gNoOem)
-        rv = ipmi_emu_register_cmd_handler(kOemNetFn, kFastSetMacCmd,
-                                           FastSetMac, nullptr);
+        rv = ipmi_emu_register_cmd_handler(kOemNetFn, kFastSetMacCmd, FastSetMac, nullptr);
     if (rv == 0)
-        rv = ipmi_emu_register_cmd_handler(IPMI_APP_NETFN, IPMI_COLD_RESET_CMD,
-                                           ColdReset, nullptr);
+        rv = ipmi_emu_register_cmd_handler(IPMI_APP_NETFN, IPMI_COLD_RESET_CMD, ColdReset, nullptr);
     if (rv == 0)
         rv = ipmi_emu_add_cmd("kovr_mac", MC, CmdSetMac);
     if (rv == 0)
         rv = ipmi_emu_add_cmd("kovr_aux_rev", MC, CmdSetAuxRev);
     if (rv != 0)
-        sys->log(sys, SETUP_ERROR, nullptr, "kovr_oem: setup failed: %s",
-                 strerror(rv));
+        sys->log(sys, SETUP_ERROR, nullptr, "kovr_oem: setup failed: %s", strerror(rv));
     return rv;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -29,7 +29,7 @@ struct AVAILABLE_MAC_STRUCT {
 struct REGISTRY_RUN;  // registry/registry.h
 
 struct FAST_SET_GET_MAC_OEM_CMD {
-    int32_t MacParam;    // 0 eth0, 1 eth1, 2 both, 255 none
+    int32_t MacParam;       // 0 eth0, 1 eth1, 2 both, 255 none
     int32_t CmdSupport[2];  // [0] Fast Set MAC, [1] Fast Get MAC
 };
 

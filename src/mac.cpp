@@ -23,5 +23,6 @@ uint8_t HexCharToByte(char ch)
 void MacTextToBytes(const char *text, uint8_t mac[6])
 {
     for (int k = 0; k < 6; k++)
-        mac[k] = static_cast<uint8_t>(HexCharToByte(text[2 * k]) * 16 + HexCharToByte(text[2 * k + 1]));
+        mac[k] =
+            static_cast<uint8_t>(HexCharToByte(text[2 * k]) * 16 + HexCharToByte(text[2 * k + 1]));
 }

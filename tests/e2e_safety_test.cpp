@@ -31,8 +31,7 @@ struct Helper {
 
 // Polls cond every 10 ms until it holds, at most 20 s (a guard, never
 // reached by a passing run). False when it never held.
-template <class Cond>
-bool Await(Cond cond)
+template <class Cond> bool Await(Cond cond)
 {
     for (int i = 0; i < 2000; i++) {
         if (cond())
@@ -48,14 +47,25 @@ std::vector<Row> SameMacRows()
     return {
         Row("from the command line, with fail_log")
             .Args({kArg1, "2=" + kMac1, "fail_log"})
-            .FailsWithBanner().Out(kHead + refused).Requests({kGetId}).Size("MAC_LOG.txt", 26),
+            .FailsWithBanner()
+            .Out(kHead + refused)
+            .Requests({kGetId})
+            .Size("MAC_LOG.txt", 26),
         Row("from the DAT files")
-            .Args({"1", "2", "T"}).File("TALVEK1.DAT", kMac1 + "\n").File("TALVEK2.DAT", kMac1 + "\n")
-            .FailsWithBanner().Has(refused).Requests({kGetId}).Absent("MAC_LOG.txt"),
+            .Args({"1", "2", "T"})
+            .File("TALVEK1.DAT", kMac1 + "\n")
+            .File("TALVEK2.DAT", kMac1 + "\n")
+            .FailsWithBanner()
+            .Has(refused)
+            .Requests({kGetId})
+            .Absent("MAC_LOG.txt"),
         // Compared as bytes: the two codes differ only in case.
         Row("from the keyboard")
-            .Args({"1", "2"}).Input(kMac1 + "02ab3c5601a1")
-            .FailsWithBanner().Has("02-ab-3c-56-01-a1\n" + refused).Requests({kGetId}),
+            .Args({"1", "2"})
+            .Input(kMac1 + "02ab3c5601a1")
+            .FailsWithBanner()
+            .Has("02-ab-3c-56-01-a1\n" + refused)
+            .Requests({kGetId}),
     };
 }
 
@@ -68,7 +78,8 @@ ROWS(SameMac, SameMacRows());
 TEST(UnreadKeys, DiscardedAfterTheLastEntryAndAtExit)
 {
     Station s;
-    s.script_tool("if [ \"$*\" = '" + kGet0Fixed + "' ] && [ ! -e at_read ]; then\n"
+    s.script_tool("if [ \"$*\" = '" + kGet0Fixed +
+                  "' ] && [ ! -e at_read ]; then\n"
                   "  old=$(stty -g); stty -icanon min 0 time 0; cat > pending.keys; stty \"$old\"\n"
                   "  : > at_read\n"
                   "  timeout 20 sh -c 'until [ -e typed ]; do sleep 0.01; done'\n"
@@ -76,7 +87,8 @@ TEST(UnreadKeys, DiscardedAfterTheLastEntryAndAtExit)
     Helper late;
     const std::string at_read = s.path("at_read"), typed = s.path("typed");
     Check(Row("scan burst, then keys while programming")
-              .Args({"1", "2"}).On(Stdin::kTerminal)
+              .Args({"1", "2"})
+              .On(Stdin::kTerminal)
               .AtEachEntry([&](const Entry &e) {
                   if (e.index != 0)
                       return true;
@@ -90,7 +102,8 @@ TEST(UnreadKeys, DiscardedAfterTheLastEntryAndAtExit)
                   return true;
               })
               // The terminal turns each "\n" into "\r\n": no banner bytes compared.
-              .Exit(0).Record(kPassBoth)
+              .Exit(0)
+              .Record(kPassBoth)
               .Holds("pending.keys", "")
               .Then([&](const Station &, const Result &r) { EXPECT_EQ(r.unread, ""); }),
           s);
@@ -133,7 +146,9 @@ TEST(Record, ReadOnlyDirectoryRewritesInPlaceUnderTheLock)
     bool waited = false;
     std::string while_held;
     Check(Row("read-only station, writable record, lock held")
-              .Args({kArg1}).Unprivileged().JournalAt("bmc/kovripmi.journal")
+              .Args({kArg1})
+              .Unprivileged()
+              .JournalAt("bmc/kovripmi.journal")
               .Setup([&](Station &st) {
                   // The simulated BMC keeps its state where it may write.
                   st.mkdir("bmc");
@@ -141,7 +156,8 @@ TEST(Record, ReadOnlyDirectoryRewritesInPlaceUnderTheLock)
                   st.script_tool("cd bmc || exit 1", PublicSimBinary());
                   chmod(st.path("TALVEK.txt").c_str(), 0666);
                   chmod(st.dir().c_str(), 0555);
-                  int fd = open(st.path("TALVEK.txt").c_str(), O_RDONLY | O_CLOEXEC);  // not TALVEK's
+                  int fd =
+                      open(st.path("TALVEK.txt").c_str(), O_RDONLY | O_CLOEXEC);  // not TALVEK's
                   ASSERT_EQ(flock(fd, LOCK_EX), 0);
                   holder.thread = std::thread([&, fd, rec = st.path("TALVEK.txt")] {
                       waited = Await([] {

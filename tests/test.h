@@ -201,7 +201,7 @@ struct Launch {
     std::string journal =
         "kovripmi.journal";        // where the sleep shim journals, relative to the station
     std::vector<std::string> env;  // more NAME=VALUE for TALVEK
-    std::string program;  // another program of the build to run instead (talvek-registry)
+    std::string program;           // another program of the build to run instead (talvek-registry)
 };
 
 struct Result {

@@ -29,8 +29,8 @@ std::string Hex(const char *bytes)
 
 std::string EntryLine(size_t index, const Entry &e)
 {
-    return "INI(" + std::to_string(index) + ") - AVL_MASK=" + e.first + ", AVL_VALUE=" +
-           e.second + "\n";
+    return "INI(" + std::to_string(index) + ") - AVL_MASK=" + e.first + ", AVL_VALUE=" + e.second +
+           "\n";
 }
 
 const std::string kPair = "AVL_MASK=FFFFFF000000 AVL_VALUE=02AB3C000000";  // 44 characters
@@ -45,6 +45,7 @@ struct IniRow {
 
 const std::vector<IniRow> &IniRows()
 {
+    // clang-format off
     static const std::vector<IniRow> rows = {
         {"empty file", "", {}},
         {"one entry", kPair + "\n", {kVendor}},
@@ -90,6 +91,7 @@ const std::vector<IniRow> &IniRows()
          ";" + std::string(300, 'x') + "AVL_MASK=000000000000 AVL_VALUE=000000000000\n" + kPair,
          {kVendor}},
     };
+    // clang-format on
     return rows;
 }
 
@@ -146,8 +148,8 @@ TEST_F(Ini, MissingOrUnreadableFileIsRefused)
 TEST_F(Ini, TableHoldsTheFirst1024EntriesAndWarnsOnce)
 {
     struct {
-        int valid;       // valid lines in the file
-        int trailing;    // malformed lines after them
+        int valid;     // valid lines in the file
+        int trailing;  // malformed lines after them
         bool warning;
     } rows[] = {{1024, 0, false}, {1024, 5, false}, {1025, 0, true}, {1100, 3, true}};
     for (const auto &row : rows) {
@@ -225,6 +227,7 @@ struct AdmissionRow {
 
 const std::vector<AdmissionRow> &AdmissionRows()
 {
+    // clang-format off
     static const std::vector<AdmissionRow> rows = {
         {"vendor prefix", {kVendor}, "02AB3C5601A1", nullptr, 0, ""},
         {"other prefix", {kVendor}, "02AB3D5601A1", nullptr, 1,
@@ -256,6 +259,7 @@ const std::vector<AdmissionRow> &AdmissionRows()
          "Error! Mac 12-AB-3C-56-01-A2 is invalid.\n"},
         {"only taken-in positions", {kVendor}, nullptr, "02AB3C5601A2", 0, ""},
     };
+    // clang-format on
     return rows;
 }
 

@@ -29,9 +29,11 @@ std::string Summary(const TALVEK_DATA &d)
     std::string s = text;
     if (d.SecondDelayTimeAfterMacProgramming != 3)
         s += " delay=" + std::to_string(d.SecondDelayTimeAfterMacProgramming);
-    const std::pair<const char *, int> flags[] = {
-        {"reboot", d.BMCReboot}, {"order", d.CheckMacOrder}, {"faillog", d.NeedFailLog},
-        {"writedelay", d.WriteDelay}, {"usage", d.ShowUsage}};
+    const std::pair<const char *, int> flags[] = {{"reboot", d.BMCReboot},
+                                                  {"order", d.CheckMacOrder},
+                                                  {"faillog", d.NeedFailLog},
+                                                  {"writedelay", d.WriteDelay},
+                                                  {"usage", d.ShowUsage}};
     for (const auto &f : flags) {
         if (f.second != 0)
             s += std::string(" ") + f.first + "=" + std::to_string(f.second);
@@ -55,8 +57,8 @@ struct ParseRow {
     const char *dat1;               // content of TALVEK1.DAT; nullptr: no file
     const char *dat2;
     int result;
-    std::string summary;            // checked when result is 0
-    std::string out;                // printed text
+    std::string summary;  // checked when result is 0
+    std::string out;      // printed text
 };
 
 const char kDat1[] = "02AB3C5601A1\n";
@@ -64,6 +66,7 @@ const char kDat2[] = "02AB3C5601A2\n";
 
 const std::vector<ParseRow> &ParseRows()
 {
+    // clang-format off
     static const std::vector<ParseRow> rows = {
         {{}, nullptr, nullptr, 0, Want("00", "00", "00", kZero, kZero, 255, "usage=1"), ""},
         {{"1"}, nullptr, nullptr, 0, Want("10", "10", "00", kZero, kZero, 0), ""},
@@ -140,6 +143,7 @@ const std::vector<ParseRow> &ParseRows()
         {{"WAITBMC", "2", "FAIL_LOG", "WRITE_DELAY"}, nullptr, nullptr, 0,
          Want("01", "01", "00", kZero, kZero, 1, "delay=70 faillog=1 writedelay=1"), ""},
     };
+    // clang-format on
     return rows;
 }
 
@@ -194,7 +198,7 @@ TEST(ParameterHelpers, CharMacIndexIsVaild)
         char ch;
         int result;
         int32_t index;  // 99: left alone
-    } rows[] = {{'1', 0, 0}, {'2', 0, 1}, {'3', 0, 2}, {'4', 0, 3},
+    } rows[] = {{'1', 0, 0},  {'2', 0, 1},  {'3', 0, 2},  {'4', 0, 3},
                 {'0', 1, 99}, {'5', 1, 99}, {'a', 1, 99}, {'\0', 1, 99}};
     for (const auto &row : rows) {
         int32_t index = 99;
@@ -208,10 +212,10 @@ TEST(ParameterHelpers, StrMacIsValid)
     struct {
         const char *text;
         int result;
-    } rows[] = {{"02AB3C5601A1", 0}, {"02ab3c5601a1", 0}, {"0123456789aBcDeF", 0},
-                {"02AB3C5601A1zz", 0}, {"02AB3C5601A", 1}, {"02AB3C5601AG", 1},
-                {"02:AB:3C:56:01:A1", 1}, {"", 1}, {" 02AB3C5601A1", 1},
-                {"02AB3C5601A\n", 1}};
+    } rows[] = {
+        {"02AB3C5601A1", 0},  {"02ab3c5601a1", 0}, {"0123456789aBcDeF", 0},  {"02AB3C5601A1zz", 0},
+        {"02AB3C5601A", 1},   {"02AB3C5601AG", 1}, {"02:AB:3C:56:01:A1", 1}, {"", 1},
+        {" 02AB3C5601A1", 1}, {"02AB3C5601A\n", 1}};
     for (const auto &row : rows)
         EXPECT_EQ(StrMacIsValid(row.text), row.result) << row.text;
 }

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -133,10 +133,14 @@ TEST_F(Records, SymlinkedRecordReplacesItsTarget)
         int rc;
         const char *target;  // file that holds "N\n" afterwards ("": none)
     } rows[] = {
-        {"relative, then absolute", {{"TALVEK.txt", "shared/abs"}, {"shared/abs", abs_rec}}, 0,
+        {"relative, then absolute",
+         {{"TALVEK.txt", "shared/abs"}, {"shared/abs", abs_rec}},
+         0,
          "shared/rec"},
         // The second hop is relative to the directory of the link holding it.
-        {"chain of relative links", {{"TALVEK.txt", "shared/link"}, {"shared/link", "rec"}}, 0,
+        {"chain of relative links",
+         {{"TALVEK.txt", "shared/link"}, {"shared/link", "rec"}},
+         0,
          "shared/rec"},
         {"dangling: the target is created", {{"TALVEK.txt", "shared/new"}}, 0, "shared/new"},
         {"to a directory", {{"TALVEK.txt", "shared"}}, 1, ""},
@@ -158,7 +162,8 @@ TEST_F(Records, SymlinkedRecordReplacesItsTarget)
             ASSERT_EQ(stat(row.target, &st), 0);
             mode_t mask = umask(0);
             umask(mask);
-            EXPECT_EQ(st.st_mode & 0777, row.target == std::string("shared/rec") ? 0640 : 0666 & ~mask);
+            EXPECT_EQ(st.st_mode & 0777,
+                      row.target == std::string("shared/rec") ? 0640 : 0666 & ~mask);
         } else {
             EXPECT_EQ(ReadFile("shared/rec"), "P\neth0:02AB3C999999\n");
         }

@@ -19,6 +19,7 @@ constexpr int kError = 99;
 TEST(RegistryConf, LinesSetOneKeyOrNameTheFault)
 {
     const std::string long_station(kConfStationSize, 's');
+    // clang-format off
     struct {
         const char *line;
         int kind;            // -1: the line changes nothing; kError: refused
@@ -41,6 +42,7 @@ TEST(RegistryConf, LinesSetOneKeyOrNameTheFault)
         {"station =  ", kError, "station needs a value"},
         {nullptr, kError, "the value of station is too long"},
     };
+    // clang-format on
     for (const auto &row : rows) {
         const std::string line = row.line != nullptr ? row.line : "station = " + long_station;
         REGISTRY_CONF conf;
@@ -74,6 +76,7 @@ class RegistryFiles : public TempDirTest {};
 
 TEST_F(RegistryFiles, ConfFileErrorsNameTheLine)
 {
+    // clang-format off
     struct {
         std::string content;  // "-": no file at all
         const char *error;    // "" when the file loads
@@ -89,6 +92,7 @@ TEST_F(RegistryFiles, ConfFileErrorsNameTheLine)
         {"station = " + std::string(kConfLineSize, 'x') + "\n", "TALVEK.conf line 1: line too long",
          REGISTRY_OFF},
     };
+    // clang-format on
     for (const auto &row : rows) {
         remove(TALVEK_CONF_NAME);
         if (row.content != "-")
@@ -107,7 +111,8 @@ TEST_F(RegistryFiles, ConfFileErrorsNameTheLine)
 
 TEST_F(RegistryFiles, DmiValuesAreTrimmedAndMadePrintable)
 {
-    WriteFile("board_serial", "SN\x01" "42 \n");
+    WriteFile("board_serial", "SN\x01"
+                              "42 \n");
     char value[kIdValueSize];
     ASSERT_EQ(ReadDmiValue(".", "board_serial", value, sizeof(value)), 0);
     EXPECT_STREQ(value, "SN?42");
@@ -116,6 +121,7 @@ TEST_F(RegistryFiles, DmiValuesAreTrimmedAndMadePrintable)
 
 TEST(RegistryIdentity, PlaceholderTable)
 {
+    // clang-format off
     struct {
         const char *value;
         int placeholder;
@@ -136,6 +142,7 @@ TEST(RegistryIdentity, PlaceholderTable)
         {"00000000-0000-0000-0000-000000000001", 0},
         {"4c4c4544-0042-3510-8052-b4c04f4e4b32", 0},
     };
+    // clang-format on
     for (const auto &row : rows)
         EXPECT_EQ(IsPlaceholderId(row.value), row.placeholder) << '"' << row.value << '"';
 }
@@ -143,6 +150,7 @@ TEST(RegistryIdentity, PlaceholderTable)
 TEST(RegistryIdentity, KeyIsFirstRealGuidUuidOrBoardSerial)
 {
     const char *real_guid = "0123456789abcdef0123456789abcdef";
+    // clang-format off
     struct {
         const char *values[kIdFields];  // nullptr: absent
         const char *key;
@@ -152,6 +160,7 @@ TEST(RegistryIdentity, KeyIsFirstRealGuidUuidOrBoardSerial)
         {{nullptr, "None", "SN1", "PS1"}, "SN1"},
         {{nullptr, nullptr, "Default string", "PS1"}, ""},  // the product serial names no board
     };
+    // clang-format on
     for (const auto &row : rows) {
         BOARD_IDENTITY id;
         memset(&id, 0, sizeof(id));
@@ -161,7 +170,8 @@ TEST(RegistryIdentity, KeyIsFirstRealGuidUuidOrBoardSerial)
         }
         ChooseBoardKey(&id);
         EXPECT_STREQ(id.Key, row.key);
-        EXPECT_EQ(id.Placeholder[ID_SYSTEM_GUID], row.values[0] == nullptr || row.values[0][0] == 'f');
+        EXPECT_EQ(id.Placeholder[ID_SYSTEM_GUID],
+                  row.values[0] == nullptr || row.values[0][0] == 'f');
     }
 }
 
@@ -178,6 +188,7 @@ TEST(RegistryMac, FortyEightBitIntegerAndArgumentForms)
     MacHexText(back, hex);
     EXPECT_STREQ(hex, "02AB3C5601A1");
 
+    // clang-format off
     struct {
         const char *text;
         int ok;
@@ -186,6 +197,7 @@ TEST(RegistryMac, FortyEightBitIntegerAndArgumentForms)
         {"02-AB:3C-56-01-A1", 0}, {"02-AB3C5601A1", 0},     {"02AB3C5601A", 0},
         {"02AB3C5601A10", 0},     {"02AB3C5601AG", 0},
     };
+    // clang-format on
     for (const auto &row : rows) {
         uint8_t m[6] = {0};
         EXPECT_EQ(ParseMacArgument(row.text, m) == 0, row.ok == 1) << row.text;
@@ -197,6 +209,7 @@ TEST(RegistryMac, FortyEightBitIntegerAndArgumentForms)
 
 TEST(RegistryDecide, OneMacOneBoard)
 {
+    // clang-format off
     struct {
         int exists, released;
         const char *holder_key;  // nullptr: held for a board without a key
@@ -213,6 +226,7 @@ TEST(RegistryDecide, OneMacOneBoard)
         {1, 0, "K2", "K1", 1, REG_REFUSE},
         {1, 0, "K1", "", 1, REG_REFUSE},
     };
+    // clang-format on
     for (const auto &row : rows) {
         REG_HOLDER holder = {row.exists, row.released, row.holder_key};
         EXPECT_EQ(RegistryDecide(&holder, row.board_key, row.board_holds), row.decision)

@@ -104,10 +104,10 @@ protected:
 
 struct RunnerRow {
     const char *name;
-    const char *script;      // body of ./kovripmi; nullptr: no tool at all
+    const char *script;  // body of ./kovripmi; nullptr: no tool at all
     int result;
-    const char *message;     // what Execmd prints
-    std::vector<int> values; // entries written from index 0
+    const char *message;      // what Execmd prints
+    std::vector<int> values;  // entries written from index 0
 };
 
 const RunnerRow kRunnerRows[] = {

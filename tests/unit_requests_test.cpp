@@ -65,8 +65,8 @@ TEST(RequestLines, BuiltByteForByteWithScratchClearedAfterwards)
         SNgCmd[sizeof(SNgCmd) - 1] = 'y';
         row.build();
         EXPECT_STREQ(gCmd, row.line);
-        bool formatted = strstr(row.line, " 0x3a 0xa1 0x") == nullptr &&
-                         strstr(row.line, " 0x06 ") == nullptr;
+        bool formatted =
+            strstr(row.line, " 0x3a 0xa1 0x") == nullptr && strstr(row.line, " 0x06 ") == nullptr;
         if (formatted) {
             EXPECT_EQ(std::string(SNgCmd, sizeof(SNgCmd)), std::string(sizeof(SNgCmd), '\0'));
         }
@@ -137,8 +137,7 @@ const std::vector<RevisionRow> &RevisionRows()
         // A short reply: the missing bytes are those of the zeroed array.
         {"short reply", " 20 01 83\n", 0, 0, "BMC Revision = 3.0.0\r\n"},
         {"tool fails", DeviceIdReply("81", "25", "03 00 00 00"), 1, 1, "BMC Revision = ?.?.?\r\n"},
-        {"error line", "Error: timeout\n", 0, 1,
-         "Command execute error\nBMC Revision = ?.?.?\r\n"},
+        {"error line", "Error: timeout\n", 0, 1, "Command execute error\nBMC Revision = ?.?.?\r\n"},
     };
     return rows;
 }

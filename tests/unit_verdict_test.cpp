@@ -29,8 +29,9 @@ TEST_F(Verdict, ReadbackOfOneMacOnBothPortsFails)
     StdoutCapture cap;
     EXPECT_EQ(ReadbackAndCheck(&data), 1);
     std::string out = cap.Take();
-    EXPECT_NE(out.find("The 2nd MAC = 02-AB-3C-56-01-A1\nThe MAC value are the same.\n" + fail_banner),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("The 2nd MAC = 02-AB-3C-56-01-A1\nThe MAC value are the same.\n" + fail_banner),
+        std::string::npos)
         << out;
     EXPECT_EQ(ReadFile("TALVEK.txt"), "N\n");
 }

@@ -159,23 +159,23 @@ int WriteResultRecord(const char *text, size_t len)
     return RewriteRecordInPlace(path, text, len);
 }
 
-size_t FormatPassRecord(int mac_param, const uint8_t a[6], const uint8_t b[6],
-                        char *out, size_t out_size)
+size_t FormatPassRecord(int mac_param, const uint8_t a[6], const uint8_t b[6], char *out,
+                        size_t out_size)
 {
     int n;
     switch (mac_param) {
     case kMacParamEth0:
-        n = snprintf(out, out_size, "P\neth0:%02X%02X%02X%02X%02X%02X\n",
-                     a[0], a[1], a[2], a[3], a[4], a[5]);
+        n = snprintf(out, out_size, "P\neth0:%02X%02X%02X%02X%02X%02X\n", a[0], a[1], a[2], a[3],
+                     a[4], a[5]);
         break;
     case kMacParamEth1:
-        n = snprintf(out, out_size, "P\neth1:%02X%02X%02X%02X%02X%02X\n",
-                     b[0], b[1], b[2], b[3], b[4], b[5]);
+        n = snprintf(out, out_size, "P\neth1:%02X%02X%02X%02X%02X%02X\n", b[0], b[1], b[2], b[3],
+                     b[4], b[5]);
         break;
     case kMacParamBoth:
         n = snprintf(out, out_size,
-                     "P\neth0:%02X%02X%02X%02X%02X%02X\neth1:%02X%02X%02X%02X%02X%02X\n",
-                     a[0], a[1], a[2], a[3], a[4], a[5], b[0], b[1], b[2], b[3], b[4], b[5]);
+                     "P\neth0:%02X%02X%02X%02X%02X%02X\neth1:%02X%02X%02X%02X%02X%02X\n", a[0],
+                     a[1], a[2], a[3], a[4], a[5], b[0], b[1], b[2], b[3], b[4], b[5]);
         break;
     default:
         return 0;
@@ -212,8 +212,8 @@ int AddLog(TALVEK_DATA *data, int Pass)
     if (Pass == 0)
         return WriteFailRecord();
     char text[64];
-    size_t len = FormatPassRecord(data->FastSetGetMacOemCmd.MacParam, data->Mac[0],
-                                  data->Mac[1], text, sizeof(text));
+    size_t len = FormatPassRecord(data->FastSetGetMacOemCmd.MacParam, data->Mac[0], data->Mac[1],
+                                  text, sizeof(text));
     if (len == 0)
         return 0;
     return StoreResultRecord(text, len);

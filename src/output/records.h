@@ -23,8 +23,8 @@ int StoreResultRecord(const char *text, size_t len);
 
 // Formats the record for the given pass selection into out (at least 64
 // bytes). Returns its length, or 0 when the selection names no port.
-size_t FormatPassRecord(int mac_param, const uint8_t mac0[6], const uint8_t mac1[6],
-                        char *out, size_t out_size);
+size_t FormatPassRecord(int mac_param, const uint8_t mac0[6], const uint8_t mac1[6], char *out,
+                        size_t out_size);
 
 // Pass 0 writes the failure record "N\n"; any other value the pass record
 // chosen by FastSetGetMacOemCmd.MacParam. 0 when written (or nothing was

@@ -20,8 +20,8 @@ static void NoteFailure(const TALVEK_DATA *data, const char *text)
 
 static void PrintRequestError(const TALVEK_DATA *data, int position)
 {
-    printf("ReadbackAndCheck Error! SendRawCommand(0xE8, 0xA1, %02X) gets failed(%d).\n",
-           position, 1);
+    printf("ReadbackAndCheck Error! SendRawCommand(0xE8, 0xA1, %02X) gets failed(%d).\n", position,
+           1);
     NoteFailure(data, position == 0 ? "read-back: Fast Get MAC of eth0 failed"
                                     : "read-back: Fast Get MAC of eth1 failed");
 }
@@ -62,8 +62,8 @@ static int TestPort(const TALVEK_DATA *data, int p, const uint8_t readback[6])
     }
     if (!SameMac(r, data->Mac[p])) {
         const uint8_t *m = data->Mac[p];
-        printf("The MAC value is difference(%d), old is %02X-%02X-%02X-%02X-%02X-%02X.\n", p,
-               m[0], m[1], m[2], m[3], m[4], m[5]);
+        printf("The MAC value is difference(%d), old is %02X-%02X-%02X-%02X-%02X-%02X.\n", p, m[0],
+               m[1], m[2], m[3], m[4], m[5]);
         NoteFailure(data, p == 0 ? "read-back: eth0 MAC differs from the request"
                                  : "read-back: eth1 MAC differs from the request");
         return 1;

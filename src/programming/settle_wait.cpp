@@ -44,8 +44,8 @@ static int CheckPortReady(const TALVEK_DATA *data, int p)
     if (SameMac(readback, data->Mac[p]))
         return status;
     const uint8_t *want = data->Mac[p];
-    printf("%x-%x-%x-%x-%x-%x\n", readback[0], readback[1], readback[2], readback[3],
-           readback[4], readback[5]);
+    printf("%x-%x-%x-%x-%x-%x\n", readback[0], readback[1], readback[2], readback[3], readback[4],
+           readback[5]);
     printf("%x-%x-%x-%x-%x-%x\n", want[0], want[1], want[2], want[3], want[4], want[5]);
     return 1;
 }

@@ -34,11 +34,11 @@ enum REGISTRY_KIND {
 };
 
 struct REGISTRY_CONF {
-    int Kind;                         // REGISTRY_KIND
-    char Target[kConfTargetSize];     // SQLite path or PostgreSQL connection string
-    char Station[kConfStationSize];   // the station's name in the registry
-    char DmiDir[kConfDirSize];        // where product_uuid, board_serial, product_serial live
-    int SeenKey[3];                   // registry, station, dmi_dir given (a key twice is an error)
+    int Kind;                        // REGISTRY_KIND
+    char Target[kConfTargetSize];    // SQLite path or PostgreSQL connection string
+    char Station[kConfStationSize];  // the station's name in the registry
+    char DmiDir[kConfDirSize];       // where product_uuid, board_serial, product_serial live
+    int SeenKey[3];                  // registry, station, dmi_dir given (a key twice is an error)
 };
 
 // Sets the defaults: registry off, station = host name, dmi_dir = TALVEK_DEFAULT_DMI_DIR.

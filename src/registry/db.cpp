@@ -67,15 +67,18 @@ void RegDbClose(REG_DB *db)
     delete db;
 }
 
-int RegDbKind(const REG_DB *db) { return db->Kind; }
+int RegDbKind(const REG_DB *db)
+{
+    return db->Kind;
+}
 
 void RegDbDescribe(const REG_DB *db, char *out, size_t out_size)
 {
     snprintf(out, out_size, "%s", db->Description);
 }
 
-static int Run(REG_DB *db, const char *sql, int nparams, const char *const *params,
-               long *changed, RegRowFn fn, void *ctx, char *err, size_t err_size)
+static int Run(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
+               RegRowFn fn, void *ctx, char *err, size_t err_size)
 {
     if (nparams < 0 || nparams > kDbMaxParams) {
         snprintf(err, err_size, "too many parameters");
@@ -86,14 +89,14 @@ static int Run(REG_DB *db, const char *sql, int nparams, const char *const *para
     return PgRun(db, sql, nparams, params, changed, fn, ctx, err, err_size);
 }
 
-int RegDbExec(REG_DB *db, const char *sql, int nparams, const char *const *params,
-              long *changed, char *err, size_t err_size)
+int RegDbExec(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
+              char *err, size_t err_size)
 {
     return Run(db, sql, nparams, params, changed, nullptr, nullptr, err, err_size);
 }
 
-int RegDbQuery(REG_DB *db, const char *sql, int nparams, const char *const *params,
-               RegRowFn fn, void *ctx, char *err, size_t err_size)
+int RegDbQuery(REG_DB *db, const char *sql, int nparams, const char *const *params, RegRowFn fn,
+               void *ctx, char *err, size_t err_size)
 {
     return Run(db, sql, nparams, params, nullptr, fn, ctx, err, err_size);
 }

@@ -17,8 +17,8 @@
 
 constexpr size_t kDbErrorSize = 256;
 constexpr int kDbMaxParams = 40;
-constexpr int kDbBusyTimeoutMs = 10000;     // SQLite: wait this long for another station's lock
-constexpr int kDbConnectTimeoutS = 5;       // PostgreSQL: connect timeout
+constexpr int kDbBusyTimeoutMs = 10000;       // SQLite: wait this long for another station's lock
+constexpr int kDbConnectTimeoutS = 5;         // PostgreSQL: connect timeout
 constexpr int kDbStatementTimeoutMs = 15000;  // PostgreSQL: no statement hangs a station
 
 struct REG_DB;  // an open connection; opaque
@@ -37,8 +37,8 @@ void RegDbDescribe(const REG_DB *db, char *out, size_t out_size);
 
 // Runs one statement with nparams bound text parameters. *changed (may be
 // nullptr) receives the number of rows inserted, updated or deleted.
-int RegDbExec(REG_DB *db, const char *sql, int nparams, const char *const *params,
-              long *changed, char *err, size_t err_size);
+int RegDbExec(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
+              char *err, size_t err_size);
 
 // Called once per result row with its column texts (nullptr for NULL).
 // Returning non-zero stops the query; RegDbQuery then returns 1 with err
@@ -46,8 +46,8 @@ int RegDbExec(REG_DB *db, const char *sql, int nparams, const char *const *param
 typedef int (*RegRowFn)(void *ctx, int ncols, const char *const *cols);
 
 // Runs one statement that returns rows (SELECT, or INSERT/UPDATE ... RETURNING).
-int RegDbQuery(REG_DB *db, const char *sql, int nparams, const char *const *params,
-               RegRowFn fn, void *ctx, char *err, size_t err_size);
+int RegDbQuery(REG_DB *db, const char *sql, int nparams, const char *const *params, RegRowFn fn,
+               void *ctx, char *err, size_t err_size);
 
 // Transactions. RegDbBegin takes the write lock at once where the back end
 // has one (SQLite: BEGIN IMMEDIATE, waiting up to the busy timeout), so a

@@ -9,7 +9,7 @@ struct sqlite3;
 struct pg_conn;
 
 struct REG_DB {
-    int Kind;           // REGISTRY_SQLITE or REGISTRY_POSTGRES
+    int Kind;  // REGISTRY_SQLITE or REGISTRY_POSTGRES
     sqlite3 *Lite;
     pg_conn *Pg;
     int InTransaction;  // RegDbClose rolls back what is still open

@@ -78,7 +78,8 @@ static int Translate(const char *sql, char *out, size_t size)
 
 static int ResultFail(PGresult *res, REG_DB *db, char *err, size_t err_size)
 {
-    const char *primary = res != nullptr ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const char *primary =
+        res != nullptr ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     CleanReason(primary != nullptr ? primary : PQerrorMessage(db->Pg), err, err_size);
     PQclear(res);
     return 1;

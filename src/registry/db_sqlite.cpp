@@ -47,9 +47,9 @@ void LiteClose(REG_DB *db)
 static int Bind(sqlite3_stmt *st, int nparams, const char *const *params)
 {
     for (int i = 0; i < nparams; i++) {
-        int rc = params[i] == nullptr ? sqlite3_bind_null(st, i + 1)
-                                      : sqlite3_bind_text(st, i + 1, params[i], -1,
-                                                          SQLITE_TRANSIENT);
+        int rc = params[i] == nullptr
+                     ? sqlite3_bind_null(st, i + 1)
+                     : sqlite3_bind_text(st, i + 1, params[i], -1, SQLITE_TRANSIENT);
         if (rc != SQLITE_OK)
             return rc;
     }

@@ -83,8 +83,8 @@ int ReadDmiValue(const char *dir, const char *name, char *out, size_t out_size)
         return 1;
     out[n] = '\0';
     n = strlen(out);
-    while (n > 0 && (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' ||
-                     out[n - 1] == '\t'))
+    while (n > 0 &&
+           (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' || out[n - 1] == '\t'))
         out[--n] = '\0';
     for (size_t i = 0; i < n; i++) {
         unsigned char c = static_cast<unsigned char>(out[i]);

@@ -19,10 +19,10 @@ enum ID_FIELD {
 };
 
 struct BOARD_IDENTITY {
-    int Present[kIdFields];            // 0: absent (refused request, unreadable file)
-    int Placeholder[kIdFields];        // 1: absent or a known placeholder value
+    int Present[kIdFields];               // 0: absent (refused request, unreadable file)
+    int Placeholder[kIdFields];           // 1: absent or a known placeholder value
     char Value[kIdFields][kIdValueSize];  // raw value, trailing line end and blanks dropped
-    char Key[kIdValueSize];            // board key; "" when the board has none
+    char Key[kIdValueSize];               // board key; "" when the board has none
 };
 
 // 1 when the text is a placeholder of the one table: empty, all-00 or all-FF

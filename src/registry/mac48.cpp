@@ -27,8 +27,8 @@ void MacIntegerText(const uint8_t mac[6], char out[kMac48TextSize])
 
 void MacHexText(const uint8_t mac[6], char out[kMacHexSize])
 {
-    snprintf(out, kMacHexSize, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3],
-             mac[4], mac[5]);
+    snprintf(out, kMacHexSize, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
+             mac[5]);
 }
 
 static int HexValue(char c)

@@ -40,13 +40,13 @@ struct REGISTRY_RUN {
     BOARD_IDENTITY Identity;
     char RunId[kUuidSize];
     char Started[kStampSize];
-    int OffsetMode;             // 1: the "U=offset" run
-    int PortFlags[2];           // REG_PORT_FLAG bits per port
+    int OffsetMode;    // 1: the "U=offset" run
+    int PortFlags[2];  // REG_PORT_FLAG bits per port
     uint8_t Before[2][6];
     uint8_t Requested[2][6];
     uint8_t Readback[2][6];
-    int Stopped;                // 1: the registry refused or failed; the run must fail
-    int RowWritten;             // 1: the runs row is in (RegistryConfirmPass did it)
+    int Stopped;                    // 1: the registry refused or failed; the run must fail
+    int RowWritten;                 // 1: the runs row is in (RegistryConfirmPass did it)
     char Message[kRegMessageSize];  // the run's failure, for the runs row
 };
 

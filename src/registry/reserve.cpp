@@ -23,8 +23,7 @@ static const char kTakeOver[] =
     "UPDATE macs SET board_key = ?2, state = 'reserved', station = ?3, run_id = ?4,"
     " reserved_utc = ?5, verified_utc = NULL, readback = NULL, updated_utc = ?5 WHERE mac = ?1";
 
-static const char kRecordKey[] =
-    "UPDATE macs SET board_key = ?2, updated_utc = ?3 WHERE mac = ?1";
+static const char kRecordKey[] = "UPDATE macs SET board_key = ?2, updated_utc = ?3 WHERE mac = ?1";
 
 // One MAC to decide. Claim: to be written or kept on the board, so it is
 // reserved for this board unless another holds it. Check: on the board now

@@ -67,11 +67,10 @@ static const char *const kVersion1[] = {
 // Steps by version: kSteps[v - 1] takes a database from version v - 1 to v.
 static const char *const *const kSteps[kRegistrySchemaVersion] = {kVersion1};
 
-static const char kVersionTable[] =
-    "CREATE TABLE IF NOT EXISTS talvek_schema ("
-    " version INTEGER PRIMARY KEY,"
-    " applied_utc TEXT NOT NULL,"
-    " tool_version TEXT NOT NULL)";
+static const char kVersionTable[] = "CREATE TABLE IF NOT EXISTS talvek_schema ("
+                                    " version INTEGER PRIMARY KEY,"
+                                    " applied_utc TEXT NOT NULL,"
+                                    " tool_version TEXT NOT NULL)";
 
 static int TakeInt(void *ctx, int ncols, const char *const *cols)
 {

@@ -79,8 +79,8 @@ int NormalizeUtcTime(const char *text, char *out, size_t out_size)
         if (*p == 'Z')
             p++;
     }
-    if (*p != '\0' || y < 1970 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) ||
-        h > 23 || mi > 59 || s > 59)
+    if (*p != '\0' || y < 1970 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo) || h > 23 ||
+        mi > 59 || s > 59)
         return 1;
     int n = snprintf(out, out_size, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", y, mo, d, h, mi, s, ms);
     return n > 0 && static_cast<size_t>(n) < out_size ? 0 : 1;
@@ -160,7 +160,8 @@ static int ApplyOptions(const char *values[OPT_COUNT], REGTOOL_ARGS *args, char 
     if (args->Command == REGTOOL_RELEASE) {
         const char *reason = values[OPT_REASON];
         if (!reason || IsBlank(reason))
-            return UsageError(err, err_size, "release needs --reason TEXT: say why the MAC is freed");
+            return UsageError(err, err_size,
+                              "release needs --reason TEXT: say why the MAC is freed");
         if (strlen(reason) > kRegToolReasonMax)
             return UsageError(err, err_size, "--reason is longer than %zu characters",
                               kRegToolReasonMax);

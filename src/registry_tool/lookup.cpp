@@ -22,9 +22,9 @@ static const char *Shown(const char *text)
 }
 
 // Columns of every runs listing, in this order.
-#define RUN_COLUMNS                                                                      \
-    "started_utc, verdict, station, board_key, run_id, "                                \
-    "eth0_before, eth0_requested, eth0_readback, eth0_result, "                          \
+#define RUN_COLUMNS                                                                                \
+    "started_utc, verdict, station, board_key, run_id, "                                           \
+    "eth0_before, eth0_requested, eth0_readback, eth0_result, "                                    \
     "eth1_before, eth1_requested, eth1_readback, eth1_result, message"
 
 static int PrintRun(void *ctx, int ncols, const char *const *c)
@@ -95,10 +95,11 @@ int RegToolWho(REG_DB *db, const uint8_t mac[6])
     const char *by_number = number;
     printf("MAC %02X-%02X-%02X-%02X-%02X-%02X\n", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     int found = 0;
-    if (RegDbQuery(db,
-                   "SELECT state, board_key, station, run_id, reserved_utc, verified_utc, readback, "
-                   "updated_utc FROM macs WHERE mac = ?1",
-                   1, &by_number, PrintHolder, &found, err, sizeof err) != 0)
+    if (RegDbQuery(
+            db,
+            "SELECT state, board_key, station, run_id, reserved_utc, verified_utc, readback, "
+            "updated_utc FROM macs WHERE mac = ?1",
+            1, &by_number, PrintHolder, &found, err, sizeof err) != 0)
         return RegToolError("MAC registry unavailable: %s", err);
     if (!found)
         printf("  state     not registered\n");
@@ -124,8 +125,8 @@ static int PrintBoardMac(void *ctx, int ncols, const char *const *c)
     int *count = static_cast<int *>(ctx);
     if ((*count)++ == 0)
         printf("MACs:\n");
-    printf("  %s  %s  station %s  reserved %s  verified %s\n", Shown(c[0]), Shown(c[1]), Shown(c[2]),
-           Shown(c[3]), Shown(c[4]));
+    printf("  %s  %s  station %s  reserved %s  verified %s\n", Shown(c[0]), Shown(c[1]),
+           Shown(c[2]), Shown(c[3]), Shown(c[4]));
     return 0;
 }
 
@@ -141,6 +142,7 @@ int RegToolBoard(REG_DB *db, const char *key)
         return RegToolError("MAC registry unavailable: %s", err);
     if (macs == 0)
         printf("MACs: none\n");
-    return ListRuns(db, "SELECT " RUN_COLUMNS " FROM runs WHERE board_key = ?1 ORDER BY started_utc, run_id",
-                    key);
+    return ListRuns(
+        db, "SELECT " RUN_COLUMNS " FROM runs WHERE board_key = ?1 ORDER BY started_utc, run_id",
+        key);
 }

@@ -47,7 +47,8 @@ int OpenRegistry(const REGISTRY_CONF *conf, int creating, REG_DB **db)
                      kRegistrySchemaVersion);
     } else if (version < kRegistrySchemaVersion) {
         RegToolError("the registry's schema version %d is older than this program's %d "
-                     "(talvek-registry init upgrades it)", version, kRegistrySchemaVersion);
+                     "(talvek-registry init upgrades it)",
+                     version, kRegistrySchemaVersion);
     } else {
         return 0;
     }

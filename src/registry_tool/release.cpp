@@ -51,17 +51,19 @@ static int ReleaseLocked(REG_DB *db, const uint8_t mac[6], const char *reason, c
     const char *by_number = number;
     const char *lock = RegDbKind(db) == REGISTRY_POSTGRES ? " FOR UPDATE" : "";
     char sql[200];
-    snprintf(sql, sizeof sql, "SELECT state, board_key, station, run_id FROM macs WHERE mac = ?1%s", lock);
+    snprintf(sql, sizeof sql, "SELECT state, board_key, station, run_id FROM macs WHERE mac = ?1%s",
+             lock);
     if (RegDbQuery(db, sql, 1, &by_number, TakeHolder, h, err, err_size) != 0)
         return 1;
     if (!h->Found || strcmp(h->State, "released") == 0)
         return 0;
     const char *update[] = {now, number};
-    if (RegDbExec(db, "UPDATE macs SET state = 'released', updated_utc = ?1 WHERE mac = ?2", 2, update,
-                  nullptr, err, err_size) != 0)
+    if (RegDbExec(db, "UPDATE macs SET state = 'released', updated_utc = ?1 WHERE mac = ?2", 2,
+                  update, nullptr, err, err_size) != 0)
         return 1;
-    const char *insert[] = {id,         number,  hex,    h->HasKey ? h->Key : nullptr, h->Station,
-                            h->RunId,   h->State, station, reason, now};
+    const char *insert[] = {id,         number,   hex,      h->HasKey ? h->Key : nullptr,
+                            h->Station, h->RunId, h->State, station,
+                            reason,     now};
     return RegDbExec(db,
                      "INSERT INTO releases (release_id, mac, mac_text, board_key, holder_station, "
                      "holder_run_id, state_before, station, reason, released_utc) "
@@ -81,8 +83,8 @@ int RegToolRelease(REG_DB *db, const uint8_t mac[6], const char *reason, const c
     }
     if (!h.Found || strcmp(h.State, "released") == 0) {
         RegDbRollback(db);
-        return RegToolError("MAC %02X-%02X-%02X-%02X-%02X-%02X is %s; nothing released", mac[0], mac[1],
-                            mac[2], mac[3], mac[4], mac[5],
+        return RegToolError("MAC %02X-%02X-%02X-%02X-%02X-%02X is %s; nothing released", mac[0],
+                            mac[1], mac[2], mac[3], mac[4], mac[5],
                             h.Found ? "already released" : "not registered");
     }
     if (RegDbCommit(db, err, sizeof err) != 0)

@@ -27,8 +27,8 @@ int CheckAdmission(const TALVEK_DATA *data)
             continue;
         const uint8_t *m = data->Mac[p];
         if (!MacIsAdmitted(data, m)) {
-            printf("Error! Mac %02X-%02X-%02X-%02X-%02X-%02X is invalid.\n",
-                   m[0], m[1], m[2], m[3], m[4], m[5]);
+            printf("Error! Mac %02X-%02X-%02X-%02X-%02X-%02X is invalid.\n", m[0], m[1], m[2], m[3],
+                   m[4], m[5]);
             return 1;
         }
     }

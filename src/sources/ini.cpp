@@ -106,7 +106,8 @@ static void TakeLine(TALVEK_DATA *data, const char *line, bool *warned)
         return;
     if (full) {
         if (!*warned)
-            printf("Warning! Only the first %d entries of %s are used.\n", kMaxAvailabelMac, kIniName);
+            printf("Warning! Only the first %d entries of %s are used.\n", kMaxAvailabelMac,
+                   kIniName);
         *warned = true;
         return;
     }

@@ -24,11 +24,20 @@ void BuildFormattedRequest(const char *format, ...)
     memset(SNgCmd, 0, sizeof(SNgCmd));
 }
 
-void BuildGetDeviceId() { BuildFixedRequest("0x06 0x01"); }
+void BuildGetDeviceId()
+{
+    BuildFixedRequest("0x06 0x01");
+}
 
-void BuildColdReset() { BuildFixedRequest("0x06 0x02"); }
+void BuildColdReset()
+{
+    BuildFixedRequest("0x06 0x02");
+}
 
-void BuildGetSystemGuid() { BuildFixedRequest("0x06 0x37"); }
+void BuildGetSystemGuid()
+{
+    BuildFixedRequest("0x06 0x37");
+}
 
 void BuildFastGetMacFixed(int position)
 {
@@ -42,8 +51,8 @@ void BuildFastGetMac(int position)
 
 void BuildFastSetMac(int position, const uint8_t mac[6])
 {
-    BuildFormattedRequest("0x3a 0xa0 %d %d %d %d %d %d %d", position,
-                          mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    BuildFormattedRequest("0x3a 0xa0 %d %d %d %d %d %d %d", position, mac[0], mac[1], mac[2],
+                          mac[3], mac[4], mac[5]);
 }
 
 void BuildFastSetMacFixed(int position, const uint8_t mac[6])
@@ -55,9 +64,9 @@ void BuildFastSetMacFixed(int position, const uint8_t mac[6])
 
 void BuildFastSetMacBoth(const uint8_t mac0[6], const uint8_t mac1[6])
 {
-    BuildFormattedRequest("0x3a 0xa0 0x02 %d %d %d %d %d %d %d %d %d %d %d %d",
-                          mac0[0], mac0[1], mac0[2], mac0[3], mac0[4], mac0[5],
-                          mac1[0], mac1[1], mac1[2], mac1[3], mac1[4], mac1[5]);
+    BuildFormattedRequest("0x3a 0xa0 0x02 %d %d %d %d %d %d %d %d %d %d %d %d", mac0[0], mac0[1],
+                          mac0[2], mac0[3], mac0[4], mac0[5], mac1[0], mac1[1], mac1[2], mac1[3],
+                          mac1[4], mac1[5]);
 }
 
 void TakeReplyMac(uint8_t mac[6])

@@ -12,12 +12,12 @@ void BuildFixedRequest(const char *args);
 void BuildFormattedRequest(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Line builders; each leaves the complete request in gCmd.
-void BuildGetDeviceId();                      // 0x06 0x01
-void BuildColdReset();                        // 0x06 0x02
-void BuildGetSystemGuid();                    // 0x06 0x37 (registry only)
-void BuildFastGetMacFixed(int position);      // 0x3a 0xa1 0x00 / 0x01
-void BuildFastGetMac(int position);           // 0x3a 0xa1 %d
-void BuildFastSetMac(int position, const uint8_t mac[6]);  // 0x3a 0xa0 %d + 6
+void BuildGetDeviceId();                                        // 0x06 0x01
+void BuildColdReset();                                          // 0x06 0x02
+void BuildGetSystemGuid();                                      // 0x06 0x37 (registry only)
+void BuildFastGetMacFixed(int position);                        // 0x3a 0xa1 0x00 / 0x01
+void BuildFastGetMac(int position);                             // 0x3a 0xa1 %d
+void BuildFastSetMac(int position, const uint8_t mac[6]);       // 0x3a 0xa0 %d + 6
 void BuildFastSetMacFixed(int position, const uint8_t mac[6]);  // 0x3a 0xa0 0x0N + 6
 void BuildFastSetMacBoth(const uint8_t mac0[6], const uint8_t mac1[6]);
 

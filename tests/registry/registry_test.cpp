@@ -50,7 +50,8 @@ public:
         }
         const char *server = getenv("TALVEK_TEST_PG");
         if (!server) {
-            skip_ = "no PostgreSQL server: these cases run under tests/registry/pg_cluster.sh (ctest -L registry)";
+            skip_ =
+                "no PostgreSQL server: these cases run under tests/registry/pg_cluster.sh (ctest -L registry)";
             return;
         }
         target_ = server;
@@ -73,7 +74,8 @@ public:
         return "registry = " + target_ + "\nstation = " + station + "\ndmi_dir = dmi\n";
     }
 
-    std::vector<Cells> Rows(const std::string &sql, const std::vector<std::string> &params = {}) const
+    std::vector<Cells> Rows(const std::string &sql,
+                            const std::vector<std::string> &params = {}) const
     {
         std::vector<Cells> rows;
         Run(sql, params, &rows);
@@ -91,13 +93,18 @@ public:
         RegDbClose(db);
     }
     // The registry gives mac to the board key (nullopt: a board without one).
-    void Hold(const std::string &mac, const std::optional<std::string> &key, const std::string &state) const
+    void Hold(const std::string &mac, const std::optional<std::string> &key,
+              const std::string &state) const
     {
         Schema();
         std::string n = std::to_string(std::stoull(mac, nullptr, 16));
-        Exec(std::string("INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc, "
-                         "updated_utc) VALUES (?1, ?2, ") + (key ? "?5" : "NULL") + ", ?3, 'old', 'run-0', ?4, ?4)",
-             key ? std::vector<std::string>{n, mac, state, kWhen, *key} : std::vector<std::string>{n, mac, state, kWhen});
+        Exec(
+            std::string(
+                "INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc, "
+                "updated_utc) VALUES (?1, ?2, ") +
+                (key ? "?5" : "NULL") + ", ?3, 'old', 'run-0', ?4, ?4)",
+            key ? std::vector<std::string>{n, mac, state, kWhen, *key}
+                : std::vector<std::string>{n, mac, state, kWhen});
     }
     // talvek-registry on this registry, run in the station.
     Result Tool(const Station &s, std::vector<std::string> args) const
@@ -129,7 +136,8 @@ private:
         static_cast<std::vector<Cells> *>(ctx)->push_back(row);
         return 0;
     }
-    void Run(const std::string &sql, const std::vector<std::string> &params, std::vector<Cells> *rows) const
+    void Run(const std::string &sql, const std::vector<std::string> &params,
+             std::vector<Cells> *rows) const
     {
         REG_DB *db = Open();
         if (!db)
@@ -138,8 +146,10 @@ private:
         for (const auto &v : params)
             p.push_back(v.c_str());
         char err[kDbErrorSize] = "";
-        int rc = rows ? RegDbQuery(db, sql.c_str(), static_cast<int>(p.size()), p.data(), Collect, rows, err, sizeof err)
-                      : RegDbExec(db, sql.c_str(), static_cast<int>(p.size()), p.data(), nullptr, err, sizeof err);
+        int rc = rows ? RegDbQuery(db, sql.c_str(), static_cast<int>(p.size()), p.data(), Collect,
+                                   rows, err, sizeof err)
+                      : RegDbExec(db, sql.c_str(), static_cast<int>(p.size()), p.data(), nullptr,
+                                  err, sizeof err);
         EXPECT_EQ(rc, 0) << sql << ": " << err;
         RegDbClose(db);
     }
@@ -148,7 +158,10 @@ private:
     std::string dir_, target_, skip_;
 };
 
-std::string Text(const std::optional<std::string> &v) { return v ? *v : "NULL"; }
+std::string Text(const std::optional<std::string> &v)
+{
+    return v ? *v : "NULL";
+}
 
 // The requests of a station's run that write a MAC.
 int Writes(const Station &s)
@@ -164,7 +177,8 @@ std::string Refusal(const std::string &mac, const std::string &key)
     std::string dashed;
     for (size_t k = 0; k < 12; k += 2)
         dashed += (k ? "-" : "") + mac.substr(k, 2);
-    return "Error! Mac " + dashed + " is already registered to board " + key + " (station old, " + kWhen + ").\n";
+    return "Error! Mac " + dashed + " is already registered to board " + key + " (station old, " +
+           kWhen + ").\n";
 }
 
 class RegistryTest : public ::testing::TestWithParam<Backend> {
@@ -179,7 +193,10 @@ protected:
     // A one-port run of kMac1 on a board that shows kGuid, registry on.
     Row Base(const std::string &name) const
     {
-        return Row(name).Args({kArg1}).File("TALVEK.conf", reg().conf()).Scenario("guid " + kGuid + "\n");
+        return Row(name)
+            .Args({kArg1})
+            .File("TALVEK.conf", reg().conf())
+            .Scenario("guid " + kGuid + "\n");
     }
     std::optional<Registry> reg_;
 };
@@ -189,6 +206,7 @@ protected:
 TEST_P(RegistryTest, ReservationRules)
 {
     const std::string kMacX = "02AB3C5601B0";  // on the board now, about to be replaced
+    // clang-format off
     struct {
         const char *name;
         std::string held;                 // the MAC the registry already has ("" none)
@@ -211,15 +229,20 @@ TEST_P(RegistryTest, ReservationRules)
         {"another board's, already on this board", kMac1, kOther, "verified", true, kMac1, kMac1, {}},
         {"duplicate in the wild, about to be replaced", kMacX, kOther, "verified", true, kMacX, kMacX, {}},
     };
+    // clang-format on
     for (const auto &row : rows) {
         reg_.emplace(GetParam());
         if (!row.held.empty())
             reg().Hold(row.held, row.key, row.state);
-        Row r = Row(row.name).Args({kArg1}).File("TALVEK.conf", reg().conf()).Scenario(
-            (row.board_key ? "guid " + kGuid + "\n" : "") + "mac eth0 " + row.eth0 + "\n");
+        Row r = Row(row.name)
+                    .Args({kArg1})
+                    .File("TALVEK.conf", reg().conf())
+                    .Scenario((row.board_key ? "guid " + kGuid + "\n" : "") + "mac eth0 " +
+                              row.eth0 + "\n");
         if (row.refused.empty()) {
             r.Passes(kPass1).Has("Registry: ").Then([&](const Station &, const Result &) {
-                auto rows_after = reg().Rows("SELECT state, board_key FROM macs WHERE mac_text = ?1", {kMac1});
+                auto rows_after =
+                    reg().Rows("SELECT state, board_key FROM macs WHERE mac_text = ?1", {kMac1});
                 ASSERT_EQ(rows_after.size(), 1u);
                 EXPECT_EQ(Text(rows_after[0][0]), "verified");
                 EXPECT_EQ(Text(rows_after[0][1]), Text(row.after));
@@ -229,8 +252,12 @@ TEST_P(RegistryTest, ReservationRules)
                 .Has(Refusal(row.refused, row.key ? *row.key : "unknown"))
                 .Then([&](const Station &s, const Result &) {
                     EXPECT_EQ(Writes(s), 0);
-                    EXPECT_EQ(reg().Rows("SELECT 1 FROM macs WHERE mac_text = ?1 AND state = ?2",
-                                         {row.held, row.state}).size(), 1u) << "the holder changed";
+                    EXPECT_EQ(reg()
+                                  .Rows("SELECT 1 FROM macs WHERE mac_text = ?1 AND state = ?2",
+                                        {row.held, row.state})
+                                  .size(),
+                              1u)
+                        << "the holder changed";
                 });
         }
         Check(r);
@@ -241,6 +268,7 @@ TEST_P(RegistryTest, ReservationRules)
 // value, or there is none.
 TEST_P(RegistryTest, PlaceholdersNameNoBoard)
 {
+    // clang-format off
     struct {
         const char *name;
         std::string guid, uuid, serial;
@@ -251,14 +279,20 @@ TEST_P(RegistryTest, PlaceholdersNameNoBoard)
         {"GUID all FF, UUID placeholder, real serial", "ffffffffffffffffffffffffffffffff", "Not Specified",
          "SN-1187", "SN-1187"},
     };
+    // clang-format on
     for (const auto &row : rows) {
         reg_.emplace(GetParam());
-        Check(Row(row.name).Args({kArg1}).File("TALVEK.conf", reg().conf())
+        Check(Row(row.name)
+                  .Args({kArg1})
+                  .File("TALVEK.conf", reg().conf())
                   .Scenario("guid " + row.guid + "\n")
-                  .File("dmi/product_uuid", row.uuid + "\n").File("dmi/board_serial", row.serial + "\n")
-                  .Passes(kPass1).Then([&](const Station &, const Result &) {
-                      auto runs = reg().Rows("SELECT board_key, system_guid_placeholder, product_uuid, "
-                                             "board_serial_placeholder FROM runs");
+                  .File("dmi/product_uuid", row.uuid + "\n")
+                  .File("dmi/board_serial", row.serial + "\n")
+                  .Passes(kPass1)
+                  .Then([&](const Station &, const Result &) {
+                      auto runs =
+                          reg().Rows("SELECT board_key, system_guid_placeholder, product_uuid, "
+                                     "board_serial_placeholder FROM runs");
                       ASSERT_EQ(runs.size(), 1u);
                       EXPECT_EQ(Text(runs[0][0]), Text(row.key));
                       EXPECT_EQ(Text(runs[0][1]), "1");
@@ -279,17 +313,21 @@ TEST_P(RegistryTest, ReleaseFreesForRework)
                          " (station old, run run-0).\n");
     r = reg().Tool(s, {"release", kMac1, "--reason", "again"});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "talvek-registry: MAC 02-AB-3C-56-01-A1 is already released; nothing released\n");
+    EXPECT_EQ(r.err,
+              "talvek-registry: MAC 02-AB-3C-56-01-A1 is already released; nothing released\n");
     Check(Base("after the release").Passes(kPass1));
     r = reg().Tool(s, {"who", kMac1});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    for (const std::string &line : {std::string("  state     verified"), "  board     " + kGuid,
-                                    "took it from board " + kOther + " (verified, station old)  reason: board scrapped, RMA 5521",
-                                    "    eth0  before 000000000000  requested " + kMac1 + "  read back " + kMac1 + "  PASS"})
+    for (const std::string &line :
+         {std::string("  state     verified"), "  board     " + kGuid,
+          "took it from board " + kOther +
+              " (verified, station old)  reason: board scrapped, RMA 5521",
+          "    eth0  before 000000000000  requested " + kMac1 + "  read back " + kMac1 + "  PASS"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin:\n" << r.out;
     r = reg().Tool(s, {"board", kGuid});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.out.find("MACs:\n  " + kMac1 + "  verified  station st1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("MACs:\n  " + kMac1 + "  verified  station st1"), std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("Runs:\n"), std::string::npos) << r.out;
 }
 
@@ -297,6 +335,7 @@ TEST_P(RegistryTest, ReleaseFreesForRework)
 TEST_P(RegistryTest, FailsClosed)
 {
     const bool lite = GetParam() == Backend::kSqlite;
+    // clang-format off
     struct {
         const char *name;
         std::string target;  // "" this test's registry
@@ -307,16 +346,21 @@ TEST_P(RegistryTest, FailsClosed)
          lite ? "/nonexistent/dir/x.db" : "/nonexistent"},
         {"schema newer than the tool", "", "99", "schema version 99 is newer than this program's 1"},
     };
+    // clang-format on
     for (const auto &row : rows) {
         reg_.emplace(GetParam());
         if (!row.schema.empty()) {
             reg().Schema();
-            reg().Exec("INSERT INTO talvek_schema (version, applied_utc, tool_version) VALUES (?1, ?2, 'x')",
-                       {row.schema, kWhen});
+            reg().Exec(
+                "INSERT INTO talvek_schema (version, applied_utc, tool_version) VALUES (?1, ?2, 'x')",
+                {row.schema, kWhen});
         }
         std::string target = row.target.empty() ? reg().target() : row.target;
-        Check(Base(row.name).File("TALVEK.conf", "registry = " + target + "\ndmi_dir = dmi\n")
-                  .FailsWithBanner().Has("Error! MAC registry unavailable: ").Has(row.reason)
+        Check(Base(row.name)
+                  .File("TALVEK.conf", "registry = " + target + "\ndmi_dir = dmi\n")
+                  .FailsWithBanner()
+                  .Has("Error! MAC registry unavailable: ")
+                  .Has(row.reason)
                   .Requests({}));
     }
 }
@@ -330,13 +374,18 @@ TEST_P(RegistryTest, LostAfterTheWriteFailsKeepingTheReservation)
     std::string db = reg().target().substr(reg().target().rfind('=') + 1);
     Check(Base("server gone after the write")
               .Setup([&](Station &s) {
-                  s.script_tool("case \"$*\" in \"" + kSetPrefix + "\"*) psql -qAt -d postgres -c "
-                                "\"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
-                                db + "' AND pid <> pg_backend_pid()\" >/dev/null ;; esac");
+                  s.script_tool(
+                      "case \"$*\" in \"" + kSetPrefix +
+                      "\"*) psql -qAt -d postgres -c "
+                      "\"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                      db + "' AND pid <> pg_backend_pid()\" >/dev/null ;; esac");
               })
-              .FailsWithBanner().Has("Error! MAC registry unavailable: ").Then([&](const Station &s, const Result &) {
+              .FailsWithBanner()
+              .Has("Error! MAC registry unavailable: ")
+              .Then([&](const Station &s, const Result &) {
                   EXPECT_EQ(Writes(s), 1);
-                  auto held = reg().Rows("SELECT state, board_key FROM macs WHERE mac_text = ?1", {kMac1});
+                  auto held =
+                      reg().Rows("SELECT state, board_key FROM macs WHERE mac_text = ?1", {kMac1});
                   ASSERT_EQ(held.size(), 1u);
                   EXPECT_EQ(Text(held[0][0]), "reserved");
                   EXPECT_EQ(Text(held[0][1]), kGuid);
@@ -394,7 +443,10 @@ std::vector<std::map<std::string, std::string>> ParseJsonLines(const std::string
             for (i++; line[i] != '"'; i++) {
                 if (line[i] == '\\') {
                     char e = line[++i];
-                    s += e == 'n' ? '\n' : e == 'u' ? static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16)) : e;
+                    s += e == 'n' ? '\n'
+                         : e == 'u'
+                             ? static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16))
+                             : e;
                     i += e == 'u' ? 4 : 0;
                 } else {
                     s += line[i];
@@ -413,7 +465,10 @@ std::vector<std::map<std::string, std::string>> ParseJsonLines(const std::string
             } else {
                 size_t end = line.find_first_of(",}", i);
                 value = line.substr(i, end - i);
-                value = value == "null" ? "" : value == "true" ? "1" : value == "false" ? "0" : value;
+                value = value == "null"    ? ""
+                        : value == "true"  ? "1"
+                        : value == "false" ? "0"
+                                           : value;
                 i = end;
             }
             row[key] = value;
@@ -430,14 +485,20 @@ std::vector<std::map<std::string, std::string>> ParseJsonLines(const std::string
 TEST_P(RegistryTest, RunsOnRecordAndExported)
 {
     const std::string station = "L3, \"west\"";  // a comma and quotes: the CSV must quote them
-    const std::string conf = "registry = " + reg().target() + "\nstation = " + station + "\ndmi_dir = dmi\n";
-    Check(Base("PASS, both ports").Args({kArg1, kArg2}).File("TALVEK.conf", conf).Passes(kPassBoth));
-    Check(Base("refused by the allow-list").Args({"1=112233445566"}).File("TALVEK.conf", conf).FailsWithBanner());
+    const std::string conf =
+        "registry = " + reg().target() + "\nstation = " + station + "\ndmi_dir = dmi\n";
+    Check(
+        Base("PASS, both ports").Args({kArg1, kArg2}).File("TALVEK.conf", conf).Passes(kPassBoth));
+    Check(Base("refused by the allow-list")
+              .Args({"1=112233445566"})
+              .File("TALVEK.conf", conf)
+              .FailsWithBanner());
     Check(Base("no data file").Args({"1", "T"}).File("TALVEK.conf", conf).FailsWithBanner());
-    auto runs = reg().Rows("SELECT verdict, exit_status, eth0_requested, eth0_readback, eth0_result, "
-                           "eth1_requested, eth1_result, CASE WHEN message IS NULL THEN 1 ELSE 0 END, board_key, station, "
-                           "CASE WHEN ended_utc >= started_utc THEN 1 ELSE 0 END "
-                           "FROM runs ORDER BY started_utc, run_id");
+    auto runs = reg().Rows(
+        "SELECT verdict, exit_status, eth0_requested, eth0_readback, eth0_result, "
+        "eth1_requested, eth1_result, CASE WHEN message IS NULL THEN 1 ELSE 0 END, board_key, station, "
+        "CASE WHEN ended_utc >= started_utc THEN 1 ELSE 0 END "
+        "FROM runs ORDER BY started_utc, run_id");
     std::vector<std::string> got;
     for (const auto &r : runs) {
         std::string line;
@@ -446,11 +507,13 @@ TEST_P(RegistryTest, RunsOnRecordAndExported)
         got.push_back(line);
     }
     const std::string where = " " + station + " 1 ";
-    EXPECT_EQ(got, (std::vector<std::string>{
-                       "PASS 0 " + kMac1 + " " + kMac1 + " PASS " + kMac2 + " PASS 1 " + kGuid + where,
-                       "FAIL 1 112233445566 NULL FAIL NULL NULL 0 " + kGuid + where,
-                       "FAIL 1 NULL NULL NULL NULL NULL 0 NULL" + where,  // stopped before the board was seen
-                   }));
+    EXPECT_EQ(
+        got,
+        (std::vector<std::string>{
+            "PASS 0 " + kMac1 + " " + kMac1 + " PASS " + kMac2 + " PASS 1 " + kGuid + where,
+            "FAIL 1 112233445566 NULL FAIL NULL NULL 0 " + kGuid + where,
+            "FAIL 1 NULL NULL NULL NULL NULL 0 NULL" + where,  // stopped before the board was seen
+        }));
 
     // One row per run and port: 2 + 1, and one for the run that knew no port.
     auto per_port = reg().Rows(
@@ -462,8 +525,8 @@ TEST_P(RegistryTest, RunsOnRecordAndExported)
         "COALESCE(eth0_requested, eth0_result, eth0_before, eth1_requested, eth1_result, eth1_before) IS NULL");
     std::multiset<std::string> want;
     for (const auto &r : per_port)
-        want.insert(Text(r[0]) + "|" + Text(r[1]) + "|" + Text(r[2]) + "|" + (r[3] ? *r[3] : "") + "|" +
-                    (r[4] ? *r[4] : "") + "|" + Text(r[5]) + "|" + (r[6] ? *r[6] : ""));
+        want.insert(Text(r[0]) + "|" + Text(r[1]) + "|" + Text(r[2]) + "|" + (r[3] ? *r[3] : "") +
+                    "|" + (r[4] ? *r[4] : "") + "|" + Text(r[5]) + "|" + (r[6] ? *r[6] : ""));
     ASSERT_EQ(want.size(), 4u);
     Station s;
     for (const char *format : {"csv", "json"}) {
@@ -473,8 +536,9 @@ TEST_P(RegistryTest, RunsOnRecordAndExported)
         auto rows = std::string(format) == "csv" ? ParseCsv(r.out) : ParseJsonLines(r.out);
         std::multiset<std::string> have;
         for (auto &m : rows)
-            have.insert(m["run_id"] + "|" + m["station"] + "|" + m["port"] + "|" + m["mac_requested"] + "|" +
-                        m["port_result"] + "|" + m["verdict"] + "|" + m["message"]);
+            have.insert(m["run_id"] + "|" + m["station"] + "|" + m["port"] + "|" +
+                        m["mac_requested"] + "|" + m["port_result"] + "|" + m["verdict"] + "|" +
+                        m["message"]);
         EXPECT_EQ(have, want);
     }
     Result r = reg().Tool(s, {"export", "--format", "csv", "--since", "2999-01-01"});
@@ -501,10 +565,13 @@ TEST_P(RegistryTest, SchemaUpgradeFromTheFirstVersion)
     for (int pass = 0; pass < 2; pass++) {
         Result r = reg().Tool(s, {"init"});
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_NE(r.out.find(kRegistrySchemaVersion == 1 ? "up to date" : "upgraded from version 1"),
-                  std::string::npos) << r.out;
+        EXPECT_NE(
+            r.out.find(kRegistrySchemaVersion == 1 ? "up to date" : "upgraded from version 1"),
+            std::string::npos)
+            << r.out;
     }
-    EXPECT_EQ(reg().Rows("SELECT max(version) FROM talvek_schema")[0][0], std::to_string(kRegistrySchemaVersion));
+    EXPECT_EQ(reg().Rows("SELECT max(version) FROM talvek_schema")[0][0],
+              std::to_string(kRegistrySchemaVersion));
     Check(Base("on the upgraded schema").Passes(kPass1));
 }
 
@@ -530,8 +597,8 @@ TEST_P(RegistryTest, SixteenStationsOneMac)
         snprintf(guid, sizeof guid, "%032x", k + 1);
         s.write("TALVEK.conf", reg().conf("st" + std::to_string(k)));
         s.scenario(std::string("guid ") + guid + "\n");
-        s.script_tool("if [ \"$*\" = 'raw 0x3a 0xa1 0' ] && [ ! -e gated ]; then : > gated; : > '" + gate_dir +
-                      "/at.'$$; flock -s '" + gate + "' true; fi");
+        s.script_tool("if [ \"$*\" = 'raw 0x3a 0xa1 0' ] && [ ! -e gated ]; then : > gated; : > '" +
+                      gate_dir + "/at.'$$; flock -s '" + gate + "' true; fi");
     }
     std::vector<std::thread> threads;
     for (int k = 0; k < kStations; k++) {
@@ -562,7 +629,8 @@ TEST_P(RegistryTest, SixteenStationsOneMac)
         if (r.exit_code == 0) {
             passed = k;
             pass_count++;
-        } else if (r.exit_code == 1 && r.out.find("is already registered to board") != std::string::npos) {
+        } else if (r.exit_code == 1 &&
+                   r.out.find("is already registered to board") != std::string::npos) {
             refused++;
         } else {
             ADD_FAILURE() << "station " << k << ": exit " << r.status() << "\n" << r.out << r.err;
@@ -579,7 +647,8 @@ TEST_P(RegistryTest, SixteenStationsOneMac)
     EXPECT_EQ(Text(held[0][0]), winner);
     EXPECT_EQ(Text(held[0][1]), "verified");
     EXPECT_EQ(reg().Rows("SELECT run_id FROM runs").size(), static_cast<size_t>(kStations));
-    std::cout << "race: station " << passed << " of " << kStations << " passed, " << refused << " refused\n";
+    std::cout << "race: station " << passed << " of " << kStations << " passed, " << refused
+              << " refused\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(On, RegistryTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
@@ -590,6 +659,7 @@ INSTANTIATE_TEST_SUITE_P(On, RegistryTest, ::testing::Values(Backend::kSqlite, B
 // talvek-registry's exit statuses where no database answers.
 TEST(RegistryTool, ExitStatus)
 {
+    // clang-format off
     struct {
         std::vector<std::string> args;
         int exit;
@@ -599,6 +669,7 @@ TEST(RegistryTool, ExitStatus)
         {{"--registry", "sqlite:missing.db", "who", kMac1}, 1, "talvek-registry: no registry at missing.db"},
         {{"who"}, 2, "talvek-registry: the command needs a MAC\nTry \"talvek-registry --help\".\n"},
     };
+    // clang-format on
     for (const auto &row : rows) {
         Station s;
         Launch l;

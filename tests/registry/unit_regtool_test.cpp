@@ -15,12 +15,13 @@ namespace {
 // What the parser made of a line, as one comparable text.
 std::string Summary(const REGTOOL_ARGS &a)
 {
-    static const char *const names[] = {"none", "help", "init", "who", "board", "release", "export", "stats"};
+    static const char *const names[] = {"none",  "help",    "init",   "who",
+                                        "board", "release", "export", "stats"};
     std::string s = names[a.Command];
     if (a.Command == REGTOOL_WHO || a.Command == REGTOOL_RELEASE) {
         char mac[13];
-        snprintf(mac, sizeof mac, "%02X%02X%02X%02X%02X%02X", a.Mac[0], a.Mac[1], a.Mac[2], a.Mac[3],
-                 a.Mac[4], a.Mac[5]);
+        snprintf(mac, sizeof mac, "%02X%02X%02X%02X%02X%02X", a.Mac[0], a.Mac[1], a.Mac[2],
+                 a.Mac[3], a.Mac[4], a.Mac[5]);
         s += std::string(" ") + mac;
     }
     if (a.Key)
@@ -39,6 +40,7 @@ std::string Summary(const REGTOOL_ARGS &a)
 TEST(RegToolArgs, Table)
 {
     const std::string long_key(kRegToolKeyMax + 1, 'k');
+    // clang-format off
     struct {
         std::vector<std::string> args;
         int rc;
@@ -74,6 +76,7 @@ TEST(RegToolArgs, Table)
         {{"-x", "stats"}, 2, "unknown option '-x'"},
         {{"--regist=a", "stats"}, 2, "unknown option '--regist=a'"},
     };
+    // clang-format on
     for (const auto &row : rows) {
         std::vector<std::string> words = {"talvek-registry"};
         words.insert(words.end(), row.args.begin(), row.args.end());
@@ -83,7 +86,8 @@ TEST(RegToolArgs, Table)
         SCOPED_TRACE(row.want);
         REGTOOL_ARGS a;
         char err[200] = "";
-        ASSERT_EQ(ParseRegToolArgs(static_cast<int>(argv.size()), argv.data(), &a, err, sizeof err), row.rc);
+        ASSERT_EQ(ParseRegToolArgs(static_cast<int>(argv.size()), argv.data(), &a, err, sizeof err),
+                  row.rc);
         if (row.rc == 0) {
             EXPECT_EQ(Summary(a), row.want);
         } else {
@@ -94,6 +98,7 @@ TEST(RegToolArgs, Table)
 
 TEST(RegToolArgs, UtcTime)
 {
+    // clang-format off
     struct {
         const char *text;
         const char *want;  // nullptr: refused
@@ -111,6 +116,7 @@ TEST(RegToolArgs, UtcTime)
         {"2026-12-07Z ", nullptr},
         {"1969-12-31", nullptr},
     };
+    // clang-format on
     for (const auto &row : rows) {
         char out[32] = "";
         int rc = NormalizeUtcTime(row.text, out, sizeof out);
@@ -122,8 +128,7 @@ TEST(RegToolArgs, UtcTime)
 }
 
 // Runs an encoder on text into a string.
-template <typename F>
-std::string Encode(F put, const char *text)
+template <typename F> std::string Encode(F put, const char *text)
 {
     char *buf = nullptr;
     size_t len = 0;
@@ -137,6 +142,7 @@ std::string Encode(F put, const char *text)
 
 TEST(ExportFields, Csv)
 {
+    // clang-format off
     struct {
         const char *text;
         const char *want;
@@ -151,12 +157,14 @@ TEST(ExportFields, Csv)
         {" padded", "\" padded\""},
         {"padded ", "\"padded \""},
     };
+    // clang-format on
     for (const auto &row : rows)
         EXPECT_EQ(Encode(PutCsvField, row.text), row.want) << (row.text ? row.text : "NULL");
 }
 
 TEST(ExportFields, Json)
 {
+    // clang-format off
     struct {
         const char *text;
         const char *want;
@@ -172,6 +180,7 @@ TEST(ExportFields, Json)
         {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
         {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
     };
+    // clang-format on
     for (const auto &row : rows)
         EXPECT_EQ(Encode(PutJsonString, row.text), row.want) << (row.text ? row.text : "NULL");
 }
