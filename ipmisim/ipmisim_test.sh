@@ -396,13 +396,15 @@ case_oem_module() {
 # talvek-station-setup --check on a station that reaches the BMC over the
 # LAN: every item ok; then a BMC without the MAC commands fails both
 # Fast Get MAC items, and only those.
+run_check() {
+    sh "$setup" --check "$station" > "$work/check.out" 2>&1
+    RC=$?
+    cp "$work/check.out" "$OUT"
+}
 case_check() {
     [ -f "$setup" ] || { fail "talvek-station-setup is missing: $setup"; return; }
     start_bmc 02AB3C000001 02AB3C000002
-    local out=$work/check.out
-    sh "$setup" --check "$station" > "$out" 2>&1
-    RC=$?
-    cp "$out" "$OUT"
+    run_check
     expect_status 0
     expect_line 'ok: root not needed: kovripmi.conf reaches the BMC over the LAN'
     expect_line 'ok: the BMC answers Fast Get MAC for eth1: 02 ab 3c 00 00 02'
@@ -410,9 +412,7 @@ case_check() {
 
     sim_stop
     SIM_MODULE_OPTIONS=no_oem start_bmc
-    sh "$setup" --check "$station" > "$out" 2>&1
-    RC=$?
-    cp "$out" "$OUT"
+    run_check
     expect_status 1
     expect_text 'ok: the BMC answers Get Device ID:'
     expect_line 'FAIL: the BMC firmware must answer Fast Get MAC for eth0 (./kovripmi raw 0x3a 0xa1 0): install firmware with the OEM MAC commands'
