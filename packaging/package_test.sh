@@ -150,7 +150,7 @@ case $depends in
     *ipmi*) bad "no IPMI client may be a hard dependency: $depends" ;;
     *) ok ;;
 esac
-check "Recommends both IPMI clients" [ "$recommends" = "ipmitool, freeipmi-tools" ]
+check "Recommends both IPMI clients and libpq5" [ "$recommends" = "ipmitool, freeipmi-tools, libpq5" ]
 
 # 5. Lay out a rehearsal station with the packaged setup command.
 setup=$root/usr/bin/talvek-station-setup

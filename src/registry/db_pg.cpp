@@ -1,13 +1,15 @@
 // The PostgreSQL back end (libpq): one database for a whole line.
-#include <libpq-fe.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "registry/db_impl.h"
+#include "registry/libpq_api.h"
 
 constexpr size_t kSqlSize = 8192;
+
+// Set by the first PgOpen; every other call here runs on an open connection.
+static const PQ_API *pq = nullptr;
 
 static void Silent(void *, const char *) {}
 
@@ -17,26 +19,28 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
     // string; the keys after it override it. Passwords stay with libpq's own
     // means (PGPASSWORD, ~/.pgpass).
     char timeout[16];
+    if (LoadLibpq(&pq, err, err_size) != 0)
+        return 1;
     snprintf(timeout, sizeof(timeout), "%d", kDbConnectTimeoutS);
     const char *const keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
     const char *const values[] = {conninfo, timeout, "TALVEK", nullptr};
-    PGconn *conn = PQconnectdbParams(keys, values, 1);
+    PGconn *conn = pq->connectdbParams(keys, values, 1);
     if (conn == nullptr) {
         snprintf(err, err_size, "out of memory");
         return 1;
     }
     db->Pg = conn;
-    if (PQstatus(conn) != CONNECTION_OK) {
-        CleanReason(PQerrorMessage(conn), err, err_size);
+    if (pq->status(conn) != CONNECTION_OK) {
+        CleanReason(pq->errorMessage(conn), err, err_size);
         PgClose(db);
         return 1;
     }
     // "relation already exists, skipping" and the like must not reach the
     // operator's console.
-    PQsetNoticeProcessor(conn, Silent, nullptr);
-    const char *host = PQhost(conn);
+    pq->setNoticeProcessor(conn, Silent, nullptr);
+    const char *host = pq->host(conn);
     snprintf(db->Description, sizeof(db->Description), "postgresql %s/%s",
-             host != nullptr && host[0] != '\0' ? host : "localhost", PQdb(conn));
+             host != nullptr && host[0] != '\0' ? host : "localhost", pq->db(conn));
     char sql[64];
     snprintf(sql, sizeof(sql), "SET statement_timeout = %d", kDbStatementTimeoutMs);
     if (PgRun(db, sql, 0, nullptr, nullptr, nullptr, nullptr, err, err_size) != 0) {
@@ -48,7 +52,9 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
 
 void PgClose(REG_DB *db)
 {
-    PQfinish(db->Pg);
+    if (db->Pg == nullptr)
+        return;
+    pq->finish(db->Pg);
     db->Pg = nullptr;
 }
 
@@ -79,9 +85,9 @@ static int Translate(const char *sql, char *out, size_t size)
 static int ResultFail(PGresult *res, REG_DB *db, char *err, size_t err_size)
 {
     const char *primary =
-        res != nullptr ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    CleanReason(primary != nullptr ? primary : PQerrorMessage(db->Pg), err, err_size);
-    PQclear(res);
+        res != nullptr ? pq->resultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    CleanReason(primary != nullptr ? primary : pq->errorMessage(db->Pg), err, err_size);
+    pq->clear(res);
     return 1;
 }
 
@@ -93,37 +99,37 @@ int PgRun(REG_DB *db, const char *sql, int nparams, const char *const *params, l
         snprintf(err, err_size, "statement too long");
         return 1;
     }
-    PGresult *res = PQexecParams(db->Pg, text, nparams, nullptr, params, nullptr, nullptr, 0);
-    ExecStatusType st = PQresultStatus(res);
+    PGresult *res = pq->execParams(db->Pg, text, nparams, nullptr, params, nullptr, nullptr, 0);
+    ExecStatusType st = pq->resultStatus(res);
     if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
         return ResultFail(res, db, err, err_size);
     // A COMMIT of a transaction that failed earlier reports success but
     // rolled back: that must not pass for a commit.
-    if (strcmp(PQcmdStatus(res), "ROLLBACK") == 0 && strcmp(text, "ROLLBACK") != 0) {
-        PQclear(res);
+    if (strcmp(pq->cmdStatus(res), "ROLLBACK") == 0 && strcmp(text, "ROLLBACK") != 0) {
+        pq->clear(res);
         snprintf(err, err_size, "the transaction was rolled back");
         return 1;
     }
     if (changed != nullptr)
-        *changed = atol(PQcmdTuples(res));
+        *changed = atol(pq->cmdTuples(res));
     err[0] = '\0';
     if (fn != nullptr) {
-        int rows = PQntuples(res);
-        int n = PQnfields(res);
+        int rows = pq->ntuples(res);
+        int n = pq->nfields(res);
         if (n > 64)
             n = 64;
         for (int r = 0; r < rows; r++) {
             const char *cols[64];
             for (int c = 0; c < n; c++)
-                cols[c] = PQgetisnull(res, r, c) ? nullptr : PQgetvalue(res, r, c);
+                cols[c] = pq->getisnull(res, r, c) ? nullptr : pq->getvalue(res, r, c);
             if (fn(ctx, n, cols) != 0) {
-                PQclear(res);
+                pq->clear(res);
                 if (err[0] == '\0')
                     snprintf(err, err_size, "stopped");
                 return 1;
             }
         }
     }
-    PQclear(res);
+    pq->clear(res);
     return 0;
 }
