@@ -57,10 +57,13 @@ int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_
         conf->Kind = REGISTRY_POSTGRES;
         return 0;
     }
+    // Only the scheme is echoed: a mistyped URI may carry a password.
+    char scheme[61];
+    snprintf(scheme, sizeof(scheme), "%.*s", static_cast<int>(strcspn(value, ":@")), value);
     return Reason(err, err_size,
                   "registry must be sqlite, sqlite:PATH or a PostgreSQL connection string, "
-                  "not \"%.60s\"",
-                  value);
+                  "not \"%s\"",
+                  scheme);
 }
 
 static const char *SkipBlanks(const char *s)

@@ -20,6 +20,11 @@ struct REG_DB {
 // fits "Error! MAC registry unavailable: <reason>.".
 void CleanReason(const char *text, char *err, size_t err_size);
 
+// libpq quotes a malformed connection string whole in its message (and a bad
+// percent-encoded password alone): every password conninfo carries, in a
+// URI's user info or as a "password=" setting, becomes "***" in err.
+void HidePasswords(const char *conninfo, char *err, size_t err_size);
+
 int LiteOpen(const char *path, REG_DB *db, char *err, size_t err_size);
 void LiteClose(REG_DB *db);
 int LiteRun(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,

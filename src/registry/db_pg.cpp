@@ -32,6 +32,7 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
     db->Pg = conn;
     if (pq->status(conn) != CONNECTION_OK) {
         CleanReason(pq->errorMessage(conn), err, err_size);
+        HidePasswords(conninfo, err, err_size);
         PgClose(db);
         return 1;
     }
