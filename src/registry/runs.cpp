@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "mac.h"
 #include "registry/mac48.h"
 
 static const char kInsertRun[] =
@@ -15,9 +16,11 @@ static const char kInsertRun[] =
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15,"
     " ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26)";
 
+// Only while the MAC is still this board's: a release (and a new holder)
+// during the run leaves no row to update, and that is no PASS.
 static const char kVerify[] =
     "UPDATE macs SET state = 'verified', verified_utc = ?2, readback = ?3, updated_utc = ?2"
-    " WHERE mac = ?1 AND state <> 'released'";
+    " WHERE mac = ?1 AND state <> 'released' AND COALESCE(board_key, '') = ?4";
 
 // Texts of one runs row; every value reaches SQL as one of these parameters.
 struct RUN_ROW {
@@ -100,13 +103,24 @@ static int VerifyPort(REGISTRY_RUN *run, int port, const char *stamp, char *err,
     if (!(flags & (REG_HAVE_REQUESTED | REG_HAVE_BEFORE)))
         return 0;
     const uint8_t *mac = (flags & REG_HAVE_REQUESTED) ? run->Requested[port] : run->Before[port];
+    // A blank port holds no MAC, so the reservation claimed none for it.
+    if (AllBytesAre(mac, 0x00) || AllBytesAre(mac, 0xFF))
+        return 0;
     const uint8_t *readback = (flags & REG_HAVE_READBACK) ? run->Readback[port] : mac;
     char number[kMac48TextSize];
     char text[kMacHexSize];
     MacIntegerText(mac, number);
     MacHexText(readback, text);
-    const char *params[] = {number, stamp, text};
-    return RegDbExec(run->Db, kVerify, 3, params, nullptr, err, err_size);
+    const char *params[] = {number, stamp, text, run->Identity.Key};
+    long changed = 0;
+    if (RegDbExec(run->Db, kVerify, 4, params, &changed, err, err_size) != 0)
+        return 1;
+    if (changed != 1) {
+        MacHexText(mac, text);
+        snprintf(err, err_size, "MAC %s is no longer reserved for this board", text);
+        return 1;
+    }
+    return 0;
 }
 
 int RegistryWritePass(REGISTRY_RUN *run, char *err, size_t err_size)

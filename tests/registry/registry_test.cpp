@@ -392,6 +392,21 @@ TEST_P(RegistryTest, LostAfterTheWriteFailsKeepingTheReservation)
               }));
 }
 
+// A MAC released (for rework) between the write and the verdict is no
+// longer this board's: no PASS.
+TEST_P(RegistryTest, ReleasedDuringTheRunIsNoPass)
+{
+    Check(Base("released at the write")
+              .Setup([&](Station &s) {
+                  s.script_tool("case \"$*\" in \"" + kSetPrefix + "\"*) '" TALVEK_REGISTRY_BIN
+                                "' --registry '" + reg().target() + "' release " + kMac1 +
+                                " --reason rework >/dev/null ;; esac");
+              })
+              .FailsWithBanner()
+              .Has("Error! MAC registry unavailable: MAC " + kMac1 +
+                   " is no longer reserved for this board.\n"));
+}
+
 // Minimal readers of the two export formats, to compare against the rows.
 std::vector<std::map<std::string, std::string>> ParseCsv(const std::string &text)
 {
