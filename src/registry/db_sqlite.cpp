@@ -13,6 +13,23 @@ static int LiteFail(REG_DB *db, const char *what, char *err, size_t err_size)
     return 1;
 }
 
+// Turning a new file to WAL needs the file to itself, and SQLite answers
+// "database is locked" at once, not through the busy handler, while another
+// station is doing the same (many stations starting on an empty file). The
+// switch is tried again for as long as the busy timeout.
+static int SetWal(REG_DB *db, char *err, size_t err_size)
+{
+    const int kStepMs = 10;
+    for (int waited = 0;; waited += kStepMs) {
+        if (LiteRun(db, "PRAGMA journal_mode=WAL", 0, nullptr, nullptr, nullptr, nullptr, err,
+                    err_size) == 0)
+            return 0;
+        if ((sqlite3_errcode(db->Lite) & 0xFF) != SQLITE_BUSY || waited >= kDbBusyTimeoutMs)
+            return 1;
+        sqlite3_sleep(kStepMs);
+    }
+}
+
 int LiteOpen(const char *path, REG_DB *db, char *err, size_t err_size)
 {
     int rc = sqlite3_open_v2(path, &db->Lite, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -28,12 +45,11 @@ int LiteOpen(const char *path, REG_DB *db, char *err, size_t err_size)
     // WAL lets readers (talvek-registry who/export) run beside a station's
     // write; synchronous=FULL makes every committed reservation survive a
     // power cut of the station.
-    static const char *const kSetup[] = {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"};
-    for (const char *sql : kSetup) {
-        if (LiteRun(db, sql, 0, nullptr, nullptr, nullptr, nullptr, err, err_size) != 0) {
-            LiteClose(db);
-            return 1;
-        }
+    if (SetWal(db, err, err_size) != 0 ||
+        LiteRun(db, "PRAGMA synchronous=FULL", 0, nullptr, nullptr, nullptr, nullptr, err,
+                err_size) != 0) {
+        LiteClose(db);
+        return 1;
     }
     return 0;
 }
