@@ -112,11 +112,22 @@ TEST_F(RegistryFiles, ConfFileErrorsNameTheLine)
 
 TEST_F(RegistryFiles, DmiValuesAreTrimmedAndMadePrintable)
 {
-    WriteFile("board_serial", "SN\x01"
-                              "42 \n");
+    const std::string long_a(kIdValueSize - 2, 'a');
+    // clang-format off
+    struct {
+        std::string content, value;
+    } rows[] = {
+        {"SN\x01" "42 \n", "SN?42"},
+        {"S\xC3\xA9rie\xFF\n", "S\xC3\xA9rie\\xFF"},  // a database in UTF-8 refuses a lone 0xFF
+        {long_a + "\xC3\xA9", long_a},                      // cut between characters, never inside one
+    };
+    // clang-format on
     char value[kIdValueSize];
-    ASSERT_EQ(ReadDmiValue(".", "board_serial", value, sizeof(value)), 0);
-    EXPECT_STREQ(value, "SN?42");
+    for (const auto &row : rows) {
+        WriteFile("board_serial", row.content);
+        ASSERT_EQ(ReadDmiValue(".", "board_serial", value, sizeof(value)), 0);
+        EXPECT_EQ(value, row.value);
+    }
     EXPECT_EQ(ReadDmiValue(".", "product_uuid", value, sizeof(value)), 1);
 }
 

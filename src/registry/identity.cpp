@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "mac.h"
+#include "registry/utf8.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -66,6 +67,33 @@ void ChooseBoardKey(BOARD_IDENTITY *id)
     }
 }
 
+// Copies raw into out (out_size > 0) as text every database takes: control
+// characters become '?', bytes that are not UTF-8 become "\xHH" (so that
+// boards whose firmware left different junk still differ). A value longer
+// than out is cut between characters: it is kept for people to read, and
+// the first bytes still tell boards apart.
+static void PrintableUtf8(const unsigned char *raw, char *out, size_t out_size)
+{
+    size_t n = 0;
+    for (const unsigned char *p = raw; *p != '\0';) {
+        int len = *p < 0x80 ? 1 : Utf8SequenceLength(p);
+        char piece[5];
+        if (len == 0)
+            snprintf(piece, sizeof(piece), "\\x%02X", *p);
+        else if (len == 1)
+            snprintf(piece, sizeof(piece), "%c", *p < 0x20 || *p == 0x7F ? '?' : *p);
+        else
+            snprintf(piece, sizeof(piece), "%.*s", len, reinterpret_cast<const char *>(p));
+        size_t piece_len = strlen(piece);
+        if (n + piece_len >= out_size)
+            break;
+        memcpy(out + n, piece, piece_len);
+        n += piece_len;
+        p += len == 0 ? 1 : len;
+    }
+    out[n] = '\0';
+}
+
 int ReadDmiValue(const char *dir, const char *name, char *out, size_t out_size)
 {
     char path[600];
@@ -74,23 +102,18 @@ int ReadDmiValue(const char *dir, const char *name, char *out, size_t out_size)
     FILE *f = fopen(path, "r");
     if (f == nullptr)
         return 1;
-    // A value longer than the field is cut: it is kept for people to read,
-    // and the first kIdValueSize - 1 bytes still tell boards apart.
-    size_t n = fread(out, 1, out_size - 1, f);
+    unsigned char raw[kIdValueSize];
+    size_t n = fread(raw, 1, sizeof(raw) - 1, f);
     int failed = ferror(f);
     fclose(f);
     if (failed)
         return 1;
-    out[n] = '\0';
-    n = strlen(out);
+    raw[n] = '\0';
+    n = strlen(reinterpret_cast<char *>(raw));
     while (n > 0 &&
-           (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' || out[n - 1] == '\t'))
-        out[--n] = '\0';
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = static_cast<unsigned char>(out[i]);
-        if (c < 0x20 || c == 0x7F)
-            out[i] = '?';
-    }
+           (raw[n - 1] == '\n' || raw[n - 1] == '\r' || raw[n - 1] == ' ' || raw[n - 1] == '\t'))
+        raw[--n] = '\0';
+    PrintableUtf8(raw, out, out_size);
     return 0;
 }
 

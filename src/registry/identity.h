@@ -36,7 +36,8 @@ int IsPlaceholderId(const char *value);
 // a board: it follows the chassis, not the board).
 void ChooseBoardKey(BOARD_IDENTITY *id);
 
-// Reads one SMBIOS file (bounded; control characters become '?'). 0 when read.
+// Reads one SMBIOS file (bounded; control characters become '?', bytes that
+// are not UTF-8 become "\xHH"). 0 when read.
 int ReadDmiValue(const char *dir, const char *name, char *out, size_t out_size);
 
 // Observes the board: sends Get System GUID through the raw command runner
