@@ -18,34 +18,23 @@ std::string Summary(const REGTOOL_ARGS &a)
     static const char *const names[] = {"none",  "help",    "init",   "who",
                                         "board", "release", "export", "stats"};
     std::string s = names[a.Command];
-    if (a.Command == REGTOOL_WHO || a.Command == REGTOOL_RELEASE) {
-        char mac[13];
-        snprintf(mac, sizeof mac, "%02X%02X%02X%02X%02X%02X", a.Mac[0], a.Mac[1], a.Mac[2],
-                 a.Mac[3], a.Mac[4], a.Mac[5]);
-        s += std::string(" ") + mac;
-    }
-    if (a.Key)
-        s += std::string(" key=") + a.Key;
-    if (a.Reason)
-        s += std::string(" reason=") + a.Reason;
-    if (a.Command == REGTOOL_EXPORT)
-        s += a.Format == REGTOOL_JSON ? " json" : " csv";
-    if (a.Since[0])
-        s += std::string(" since=") + a.Since;
-    if (a.Registry)
-        s += std::string(" registry=") + a.Registry;
-    return s;
+    char mac[14];
+    if (a.Command == REGTOOL_WHO || a.Command == REGTOOL_RELEASE)
+        s.append(mac, snprintf(mac, sizeof mac, " %02X%02X%02X%02X%02X%02X", a.Mac[0], a.Mac[1],
+                               a.Mac[2], a.Mac[3], a.Mac[4], a.Mac[5]));
+    s += a.Key ? std::string(" key=") + a.Key : "";
+    s += a.Reason ? std::string(" reason=") + a.Reason : "";
+    s += a.Command != REGTOOL_EXPORT ? "" : a.Format == REGTOOL_JSON ? " json" : " csv";
+    s += a.Since[0] ? std::string(" since=") + a.Since : "";
+    return s + (a.Registry ? std::string(" registry=") + a.Registry : "");
 }
 
 TEST(RegToolArgs, Table)
 {
     const std::string long_key(kRegToolKeyMax + 1, 'k');
     // clang-format off
-    struct {
-        std::vector<std::string> args;
-        int rc;
-        std::string want;  // rc 0: the summary; rc 2: part of the reason
-    } rows[] = {
+    // want: rc 0, the summary; rc 2, part of the reason
+    struct { std::vector<std::string> args; int rc; std::string want; } rows[] = {
         {{"who", "02-ab-3c-56-01-a1"}, 0, "who 02AB3C5601A1"},
         {{"--registry=sqlite:/x.db", "board", "K1"}, 0, "board key=K1 registry=sqlite:/x.db"},
         {{"release", "02AB3C5601A1", "--reason", "rework"}, 0, "release 02AB3C5601A1 reason=rework"},
@@ -88,101 +77,68 @@ TEST(RegToolArgs, Table)
         char err[200] = "";
         ASSERT_EQ(ParseRegToolArgs(static_cast<int>(argv.size()), argv.data(), &a, err, sizeof err),
                   row.rc);
-        if (row.rc == 0) {
+        if (row.rc == 0)
             EXPECT_EQ(Summary(a), row.want);
-        } else {
+        else
             EXPECT_NE(std::string(err).find(row.want), std::string::npos) << err;
-        }
     }
 }
 
 TEST(RegToolArgs, UtcTime)
 {
     // clang-format off
-    struct {
-        const char *text;
-        const char *want;  // nullptr: refused
-    } rows[] = {
+    const char *const refused[] = {"2023-02-29", "2100-02-29", "2026-04-31", "2026-12-07T24:00",
+        "2026-12-07T11", "2026-12-07T11:05:09.1", "2026-12-7", "2026-12-07Z ", "1969-12-31"};
+    struct { const char *text, *want; } rows[] = {
         {"2024-02-29", "2024-02-29T00:00:00.000Z"},
         {"2026-12-07T11:05Z", "2026-12-07T11:05:00.000Z"},
         {"2026-12-07 11:05:09.123", "2026-12-07T11:05:09.123Z"},
-        {"2023-02-29", nullptr},
-        {"2100-02-29", nullptr},
-        {"2026-04-31", nullptr},
-        {"2026-12-07T24:00", nullptr},
-        {"2026-12-07T11", nullptr},
-        {"2026-12-07T11:05:09.1", nullptr},
-        {"2026-12-7", nullptr},
-        {"2026-12-07Z ", nullptr},
-        {"1969-12-31", nullptr},
+    };
+    // clang-format on
+    char out[32] = "";
+    for (const auto &row : rows) {
+        EXPECT_EQ(NormalizeUtcTime(row.text, out, sizeof out), 0) << row.text;
+        EXPECT_STREQ(out, row.want);
+    }
+    for (const char *text : refused)
+        EXPECT_EQ(NormalizeUtcTime(text, out, sizeof out), 1) << text;
+}
+
+// Each export field encoder, run on text into a string.
+TEST(ExportFields, CsvAndJson)
+{
+    // clang-format off
+    struct { void (*put)(FILE *, const char *); const char *text, *want; } rows[] = {
+        {PutCsvField, "plain text", "plain text"},
+        {PutCsvField, nullptr, ""},
+        {PutCsvField, "", ""},
+        {PutCsvField, "a,b", "\"a,b\""},
+        {PutCsvField, "say \"hi\"", "\"say \"\"hi\"\"\""},
+        {PutCsvField, "two\nlines", "\"two\nlines\""},
+        {PutCsvField, "cr\r", "\"cr\r\""},
+        {PutCsvField, " padded", "\" padded\""},
+        {PutCsvField, "padded ", "\"padded \""},
+        {PutJsonString, nullptr, "null"},
+        {PutJsonString, "To be filled", "\"To be filled\""},
+        {PutJsonString, "q\"b\\", "\"q\\\"b\\\\\""},
+        {PutJsonString, "\x01\n\t\x7f", "\"\\u0001\\u000a\\u0009\\u007f\""},
+        {PutJsonString, "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+        {PutJsonString, "\xFF", "\"\\ufffd\""},
+        {PutJsonString, "end\xC3", "\"end\\ufffd\""},
+        {PutJsonString, "\xC0\xAF", "\"\\ufffd\\ufffd\""},          // overlong '/'
+        {PutJsonString, "\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
+        {PutJsonString, "\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
     };
     // clang-format on
     for (const auto &row : rows) {
-        char out[32] = "";
-        int rc = NormalizeUtcTime(row.text, out, sizeof out);
-        EXPECT_EQ(rc, row.want ? 0 : 1) << row.text;
-        if (row.want) {
-            EXPECT_STREQ(out, row.want);
-        }
+        char *buf = nullptr;
+        size_t len = 0;
+        FILE *f = open_memstream(&buf, &len);
+        row.put(f, row.text);
+        fclose(f);
+        EXPECT_EQ(std::string(buf, len), row.want) << (row.text ? row.text : "NULL");
+        free(buf);
     }
-}
-
-// Runs an encoder on text into a string.
-template <typename F> std::string Encode(F put, const char *text)
-{
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&buf, &len);
-    put(f, text);
-    fclose(f);
-    std::string s(buf, len);
-    free(buf);
-    return s;
-}
-
-TEST(ExportFields, Csv)
-{
-    // clang-format off
-    struct {
-        const char *text;
-        const char *want;
-    } rows[] = {
-        {"plain text", "plain text"},
-        {nullptr, ""},
-        {"", ""},
-        {"a,b", "\"a,b\""},
-        {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""},
-        {"cr\r", "\"cr\r\""},
-        {" padded", "\" padded\""},
-        {"padded ", "\"padded \""},
-    };
-    // clang-format on
-    for (const auto &row : rows)
-        EXPECT_EQ(Encode(PutCsvField, row.text), row.want) << (row.text ? row.text : "NULL");
-}
-
-TEST(ExportFields, Json)
-{
-    // clang-format off
-    struct {
-        const char *text;
-        const char *want;
-    } rows[] = {
-        {nullptr, "null"},
-        {"To be filled", "\"To be filled\""},
-        {"q\"b\\", "\"q\\\"b\\\\\""},
-        {"\x01\n\t\x7f", "\"\\u0001\\u000a\\u0009\\u007f\""},
-        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
-        {"\xFF", "\"\\ufffd\""},
-        {"end\xC3", "\"end\\ufffd\""},
-        {"\xC0\xAF", "\"\\ufffd\\ufffd\""},          // overlong '/'
-        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},  // a surrogate
-        {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
-    };
-    // clang-format on
-    for (const auto &row : rows)
-        EXPECT_EQ(Encode(PutJsonString, row.text), row.want) << (row.text ? row.text : "NULL");
 }
 
 }  // namespace
