@@ -20,11 +20,9 @@ TEST(RegistryConf, LinesSetOneKeyOrNameTheFault)
 {
     const std::string long_station(kConfStationSize, 's');
     // clang-format off
-    struct {
-        const char *line;
-        int kind;            // -1: the line changes nothing; kError: refused
-        const char *target;  // Target, Station or DmiDir, by key; or the error
-    } rows[] = {
+    // kind -1: the line changes nothing; kError: refused. target: Target, Station or DmiDir, by
+    // key; or the error.
+    struct { const char *line; int kind; const char *target; } rows[] = {
         {"", -1, ""},
         {"   # registry = sqlite", -1, ""},
         {"registry = sqlite", REGISTRY_SQLITE, "TALVEK.db"},
@@ -51,25 +49,21 @@ TEST(RegistryConf, LinesSetOneKeyOrNameTheFault)
         const std::string host = conf.Station;
         char err[kConfErrorSize] = "";
         int rc = ParseConfLine(line.c_str(), &conf, err, sizeof(err));
+        SCOPED_TRACE(line + ": " + err);
+        ASSERT_EQ(rc, row.kind == kError ? 1 : 0);
         if (row.kind == kError) {
-            EXPECT_EQ(rc, 1) << line;
-            EXPECT_NE(std::string(err).find(row.target), std::string::npos) << line << ": " << err;
+            EXPECT_NE(std::string(err).find(row.target), std::string::npos);
             continue;
         }
-        ASSERT_EQ(rc, 0) << line << ": " << err;
-        if (row.kind > 0) {
-            EXPECT_EQ(conf.Kind, row.kind) << line;
-            EXPECT_STREQ(conf.Target, row.target) << line;
-        } else {
-            EXPECT_EQ(conf.Kind, REGISTRY_OFF) << line;
-            const std::string key = line.substr(0, line.find('='));
-            if (key.find("station") == 0)
-                EXPECT_STREQ(conf.Station, row.target);
-            else if (key.find("dmi_dir") == 0)
-                EXPECT_STREQ(conf.DmiDir, row.target);
-            else
-                EXPECT_EQ(conf.Station, host) << line;
-        }
+        EXPECT_EQ(conf.Kind, row.kind > 0 ? row.kind : REGISTRY_OFF);
+        const char *set = row.kind > 0                    ? conf.Target
+                          : line.rfind("station", 0) == 0 ? conf.Station
+                          : line.rfind("dmi_dir", 0) == 0 ? conf.DmiDir
+                                                          : nullptr;
+        if (set)
+            EXPECT_STREQ(set, row.target);
+        else
+            EXPECT_EQ(conf.Station, host);
     }
 }
 
@@ -78,20 +72,14 @@ class RegistryFiles : public TempDirTest {};
 TEST_F(RegistryFiles, ConfFileErrorsNameTheLine)
 {
     // clang-format off
-    struct {
-        std::string content;  // "-": no file at all
-        const char *error;    // "" when the file loads
-        int kind;
-    } rows[] = {
+    // content "-": no file at all; error "" when the file loads
+    struct { std::string content; const char *error; int kind; } rows[] = {
         {"-", "", REGISTRY_OFF},
         {"# station only\nstation = st1\n", "", REGISTRY_OFF},
         {"registry = sqlite\r\nstation = st1", "", REGISTRY_SQLITE},
-        {"# x\nregistry = sqlite\nregistry = sqlite\n", "TALVEK.conf line 3: registry is given twice",
-         REGISTRY_OFF},
-        {std::string("registry = sqlite\nstation = a\0b\n", 31), "TALVEK.conf line 2: line too long",
-         REGISTRY_OFF},
-        {"station = " + std::string(kConfLineSize, 'x') + "\n", "TALVEK.conf line 1: line too long",
-         REGISTRY_OFF},
+        {"# x\nregistry = sqlite\nregistry = sqlite\n", "TALVEK.conf line 3: registry is given twice", REGISTRY_OFF},
+        {std::string("registry = sqlite\nstation = a\0b\n", 31), "TALVEK.conf line 2: line too long", REGISTRY_OFF},
+        {"station = " + std::string(kConfLineSize, 'x') + "\n", "TALVEK.conf line 1: line too long", REGISTRY_OFF},
     };
     // clang-format on
     for (const auto &row : rows) {
@@ -114,9 +102,7 @@ TEST_F(RegistryFiles, DmiValuesAreTrimmedAndMadePrintable)
 {
     const std::string long_a(kIdValueSize - 2, 'a');
     // clang-format off
-    struct {
-        std::string content, value;
-    } rows[] = {
+    struct { std::string content, value; } rows[] = {
         {"SN\x01" "42 \n", "SN?42"},
         {"S\xC3\xA9rie\xFF\n", "S\xC3\xA9rie\\xFF"},  // a database in UTF-8 refuses a lone 0xFF
         {long_a + "\xC3\xA9", long_a},                      // cut between characters, never inside one
@@ -134,39 +120,22 @@ TEST_F(RegistryFiles, DmiValuesAreTrimmedAndMadePrintable)
 TEST(RegistryIdentity, PlaceholderTable)
 {
     // clang-format off
-    struct {
-        const char *value;
-        int placeholder;
-    } rows[] = {
-        {"", 1},
-        {"  ", 1},
-        {"00000000000000000000000000000000", 1},
-        {"ffffffff-ffff-FFFF-ffff-ffffffffffff", 1},
-        {"03000200-0400-0500-0006-000700080009", 1},
-        {"to be filled by o.e.m.", 1},
-        {" Default string ", 1},
-        {"0123456789", 1},
-        {"NONE", 1},
-        {"not specified", 1},
-        {"0000", 0},  // a short serial of zeros is no all-zero GUID
-        {"01234567890", 0},
-        {"None2", 0},
-        {"00000000-0000-0000-0000-000000000001", 0},
-        {"4c4c4544-0042-3510-8052-b4c04f4e4b32", 0},
-    };
+    for (const char *value : {"", "  ", "00000000000000000000000000000000", "ffffffff-ffff-FFFF-ffff-ffffffffffff",
+                              "03000200-0400-0500-0006-000700080009", "to be filled by o.e.m.",
+                              " Default string ", "0123456789", "NONE", "not specified"})
+        EXPECT_EQ(IsPlaceholderId(value), 1) << '"' << value << '"';
+    // A short serial of zeros is no all-zero GUID.
+    for (const char *value : {"0000", "01234567890", "None2", "00000000-0000-0000-0000-000000000001",
+                              "4c4c4544-0042-3510-8052-b4c04f4e4b32"})
+        EXPECT_EQ(IsPlaceholderId(value), 0) << '"' << value << '"';
     // clang-format on
-    for (const auto &row : rows)
-        EXPECT_EQ(IsPlaceholderId(row.value), row.placeholder) << '"' << row.value << '"';
 }
 
 TEST(RegistryIdentity, KeyIsFirstRealGuidUuidOrBoardSerial)
 {
     const char *real_guid = "0123456789abcdef0123456789abcdef";
     // clang-format off
-    struct {
-        const char *values[kIdFields];  // nullptr: absent
-        const char *key;
-    } rows[] = {
+    struct { const char *values[kIdFields]; const char *key; } rows[] = {  // nullptr: absent
         {{real_guid, "uuid-1", "SN1", "PS1"}, real_guid},
         {{"ffffffffffffffffffffffffffffffff", "uuid-1", "SN1", "PS1"}, "uuid-1"},
         {{nullptr, "None", "SN1", "PS1"}, "SN1"},
@@ -201,10 +170,7 @@ TEST(RegistryMac, FortyEightBitIntegerAndArgumentForms)
     EXPECT_STREQ(hex, "02AB3C5601A1");
 
     // clang-format off
-    struct {
-        const char *text;
-        int ok;
-    } rows[] = {
+    struct { const char *text; int ok; } rows[] = {
         {"02ab3c5601A1", 1},     {"02-ab-3c-56-01-a1", 1}, {"02:AB:3C:56:01:A1", 1},
         {"02-AB:3C-56-01-A1", 0}, {"02-AB3C5601A1", 0},     {"02AB3C5601A", 0},
         {"02AB3C5601A10", 0},     {"02AB3C5601AG", 0},
@@ -222,13 +188,8 @@ TEST(RegistryMac, FortyEightBitIntegerAndArgumentForms)
 TEST(RegistryDecide, OneMacOneBoard)
 {
     // clang-format off
-    struct {
-        int exists, released;
-        const char *holder_key;  // nullptr: held for a board without a key
-        const char *board_key;   // "": this board has none
-        int board_holds;
-        int decision;
-    } rows[] = {
+    // holder_key nullptr: held for a board without a key; board_key "": this board has none
+    struct { int exists, released; const char *holder_key, *board_key; int board_holds, decision; } rows[] = {
         {0, 0, nullptr, "", 0, REG_RESERVE},
         {1, 1, "K2", "K1", 0, REG_RESERVE},
         {1, 0, "K1", "K1", 0, REG_KEEP},
@@ -259,13 +220,9 @@ TEST(RegistryDb, ReasonsBecomeOneLine)
 TEST(RegistryDb, PasswordsNeverInReasons)
 {
     // clang-format off
-    struct {
-        const char *conninfo, *message, *shown;
-    } rows[] = {
-        {"postgresql://op:s3cret@[h/db", "in URI: \"postgresql://op:s3cret@[h/db\"",
-         "in URI: \"postgresql://op:***@[h/db\""},
-        {"postgresql://h/db?password = pw1&x", "in URI: \"postgresql://h/db?password = pw1&x\"",
-         "in URI: \"postgresql://h/db?password = ***&x\""},
+    struct { const char *conninfo, *message, *shown; } rows[] = {
+        {"postgresql://op:s3cret@[h/db", "in URI: \"postgresql://op:s3cret@[h/db\"", "in URI: \"postgresql://op:***@[h/db\""},
+        {"postgresql://h/db?password = pw1&x", "in URI: \"postgresql://h/db?password = pw1&x\"", "in URI: \"postgresql://h/db?password = ***&x\""},
         {"postgresql://op@h:5/db", "URI \"postgresql://op@h:5/db\"", "URI \"postgresql://op@h:5/db\""},
     };
     // clang-format on
