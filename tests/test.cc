@@ -243,11 +243,6 @@ bool Station::exists(const std::string &name) const
     return lstat(path(name).c_str(), &st) == 0;
 }
 
-void Station::remove(const std::string &name) const
-{
-    unlink(path(name).c_str());
-}
-
 void Station::mkdir(const std::string &name) const
 {
     if (::mkdir(path(name).c_str(), 0755) != 0)
@@ -298,9 +293,8 @@ namespace {
     setrlimit(RLIMIT_CORE, &no_core);
     // An operator's shell: SIGINT, SIGTERM, SIGHUP and SIGPIPE end the program unless
     // it says otherwise (a test runner may have left them ignored or blocked).
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
+    for (int sig : {SIGINT, SIGTERM, SIGPIPE})
+        signal(sig, SIG_DFL);
     signal(SIGHUP, l.ignore_hup ? SIG_IGN : SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
@@ -311,18 +305,12 @@ namespace {
     // Sanitizer builds: the shim is preloaded ahead of the runtime.
     setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
     // Where a signalling script tool finds TALVEK.
-    char pid[32];
-    int n = snprintf(pid, sizeof(pid), "%d\n", static_cast<int>(getpid()));
-    int fd = open("talvek.pid", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) {
-        if (write(fd, pid, static_cast<size_t>(n)) < 0) {
-        }
-        close(fd);
-    }
-    if (l.unprivileged && geteuid() == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
-            _exit(125);
-    }
+    int fd = open("talvek.pid", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    dprintf(fd, "%d\n", static_cast<int>(getpid()));  // fails harmlessly where fd is -1
+    close(fd);
+    if (l.unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+        _exit(125);
     const std::string &program = l.program.empty() ? bin.talvek : l.program;
     std::vector<char *> argv = {const_cast<char *>(program.c_str())};
     for (const auto &a : l.args)
@@ -330,12 +318,6 @@ namespace {
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
-}
-
-bool KeyMode(int tty)
-{
-    struct termios t;
-    return tcgetattr(tty, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0;
 }
 
 // TALVEK started, and the launcher's ends of its standard streams.
@@ -401,15 +383,15 @@ bool Start(const Station &s, const Launch &l, Result *r, Child *c)
     return c->pid > 0;
 }
 
-// Reads TALVEK's output until it has ended and the output is drained:
-// keys on a pipe are written as the pipe takes them, then the end of input
-// (unless entries still want to type); each entry gets the launch's action.
+// Reads TALVEK's output until it has ended and the output is drained, and
+// reaps it: keys on a pipe are written as the pipe takes them, then the end
+// of input (unless entries still want to type); each entry gets the
+// launch's action once the prompt is out (on a terminal: in key mode).
 void Collect(const Launch &l, Child *c, Result *r, int *st)
 {
     AtEntry act = l.at_entry;  // a fresh copy: an action with state starts anew in every run
     size_t fed = 0, acted = 0;
-    bool reaped = false;
-    for (;;) {
+    for (bool reaped = false;;) {
         while (l.in == Stdin::kPipe && c->keys >= 0 && fed < l.input.size()) {
             ssize_t n = write(c->keys, l.input.data() + fed, l.input.size() - fed);
             if (n <= 0)
@@ -429,9 +411,9 @@ void Collect(const Launch &l, Child *c, Result *r, int *st)
                 continue;
             }
             if (reaped || got == 0)
-                return;  // end of output
+                break;  // end of output
         } else if (reaped) {
-            return;  // drained
+            break;  // drained
         }
         if (wait4(c->pid, st, WNOHANG, &r->usage) == c->pid) {
             reaped = true;
@@ -439,15 +421,20 @@ void Collect(const Launch &l, Child *c, Result *r, int *st)
             continue;
         }
         size_t prompts = static_cast<size_t>(Occurrences(r->out, "Please scan the"));
-        bool key_mode = c->terminal < 0 || KeyMode(c->terminal);
+        termios t;
+        bool key_mode = c->terminal < 0 ||
+                        (tcgetattr(c->terminal, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0);
         if (act && acted < prompts && key_mode && act(Entry{c->pid, c->keys, acted, r->out}))
             acted++;
         if (NowNs() - c->t0 > kHangGuardNs) {
             r->hung = true;
             kill(c->pid, SIGKILL);
-            wait4(c->pid, st, 0, &r->usage);
-            return;
+            break;
         }
+    }
+    if (r->wall_ns == 0) {  // the output ended first, or the hang guard struck
+        wait4(c->pid, st, 0, &r->usage);
+        r->wall_ns = NowNs() - c->t0;
     }
 }
 
@@ -466,10 +453,6 @@ Result Run(const Station &s, const Launch &l)
     }
     int st = 0;
     Collect(l, &c, &r, &st);
-    if (!r.hung && r.wall_ns == 0) {  // output ended first
-        wait4(c.pid, &st, 0, &r.usage);
-        r.wall_ns = NowNs() - c.t0;
-    }
     if (WIFEXITED(st))
         r.exit_code = WEXITSTATUS(st);
     else if (WIFSIGNALED(st))

@@ -35,6 +35,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <termios.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -121,7 +122,7 @@ public:
     void write(const std::string &name, const std::string &content) const;
     std::string read(const std::string &name) const;  // "" when missing
     bool exists(const std::string &name) const;       // also a dangling link
-    void remove(const std::string &name) const;
+    void remove(const std::string &name) const { unlink(path(name).c_str()); }
     void mkdir(const std::string &name) const;
     void tool(const std::string &binary) const;  // ./kovripmi becomes a link to it
     // ./kovripmi becomes a shell script: body runs first with the request in
