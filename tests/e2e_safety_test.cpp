@@ -33,12 +33,9 @@ struct Helper {
 // reached by a passing run). False when it never held.
 template <class Cond> bool Await(Cond cond)
 {
-    for (int i = 0; i < 2000; i++) {
-        if (cond())
-            return true;
+    for (int i = 0; i < 2000 && !cond(); i++)
         usleep(10000);
-    }
-    return false;
+    return cond();
 }
 
 std::vector<Row> SameMacRows()
@@ -154,11 +151,9 @@ TEST(Record, ReadOnlyDirectoryRewritesInPlaceUnderTheLock)
                   ASSERT_EQ(flock(fd, LOCK_EX), 0);
                   holder.thread = std::thread([&, fd, rec = st.path("TALVEK.txt")] {
                       waited = Await([] {
-                          std::ifstream locks("/proc/locks");
-                          for (std::string line; std::getline(locks, line);)
-                              if (line.find("-> FLOCK") != std::string::npos)
-                                  return true;
-                          return false;
+                          std::ifstream f("/proc/locks");
+                          std::string locks(std::istreambuf_iterator<char>(f), {});
+                          return locks.find("-> FLOCK") != std::string::npos;
                       });
                       std::ifstream f(rec);
                       while_held.assign(std::istreambuf_iterator<char>(f), {});

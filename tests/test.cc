@@ -484,27 +484,6 @@ Result Run(const Station &s, const Launch &l)
 // ---------------------------------------------------------------------------
 // Rows.
 
-Row &Row::Type(std::vector<std::string> per_entry)
-{
-    launch.at_entry = [keys = std::move(per_entry)](const Entry &e) {
-        if (e.index < keys.size())
-            TypeKeys(e, keys[e.index]);
-        return true;
-    };
-    return *this;
-}
-
-Row &Row::SignalAtEntry(int sig)
-{
-    launch.at_entry = [sig](const Entry &e) { return kill(e.pid, sig) == 0; };
-    return *this;
-}
-
-void PrintTo(const Row &r, std::ostream *os)
-{
-    *os << r.name;
-}
-
 std::string RowName::operator()(const ::testing::TestParamInfo<Row> &info) const
 {
     std::string n;

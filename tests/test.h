@@ -28,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -228,8 +229,10 @@ struct Row {
     // Standard input; Type: the keys typed at each entry once its prompt is out.
     Row &Input(std::string keys) { launch.input = std::move(keys); return *this; }
     Row &On(Stdin in) { launch.in = in; return *this; }
-    Row &Type(std::vector<std::string> per_entry);
-    Row &SignalAtEntry(int sig);
+    Row &Type(std::vector<std::string> k) {
+        return AtEachEntry([k = std::move(k)](const Entry &e) { if (e.index < k.size()) TypeKeys(e, k[e.index]); return true; });
+    }
+    Row &SignalAtEntry(int sig) { return AtEachEntry([sig](const Entry &e) { return kill(e.pid, sig) == 0; }); }
     Row &AtEachEntry(AtEntry f) { launch.at_entry = std::move(f); return *this; }
     Row &Nonblocking() { launch.nonblocking = true; return *this; }
     Row &IgnoreHup() { launch.ignore_hup = true; return *this; }
@@ -260,7 +263,10 @@ struct Row {
     // clang-format on
 };
 
-void PrintTo(const Row &r, std::ostream *os);
+inline void PrintTo(const Row &r, std::ostream *os)
+{
+    *os << r.name;
+}
 
 // One test per row of a table: ROWS(Keyboard, KeyboardRows()) makes
 // Rows/Keyboard.Run/<row name> for each row, each run through Check.
