@@ -41,29 +41,17 @@ template <class Cond> bool Await(Cond cond)
 std::vector<Row> SameMacRows()
 {
     const std::string refused = "The MAC value are the same.\n" + std::string(kFailBanner);
+    // clang-format off
     return {
-        Row("from the command line, with fail_log")
-            .Args({kArg1, "2=" + kMac1, "fail_log"})
-            .FailsWithBanner()
-            .Out(kHead + refused)
-            .Requests({kGetId})
-            .Size("MAC_LOG.txt", 26),
-        Row("from the DAT files")
-            .Args({"1", "2", "T"})
-            .File("TALVEK1.DAT", kMac1 + "\n")
-            .File("TALVEK2.DAT", kMac1 + "\n")
-            .FailsWithBanner()
-            .Has(refused)
-            .Requests({kGetId})
-            .Absent("MAC_LOG.txt"),
+        Row("from the command line, with fail_log").Args({kArg1, "2=" + kMac1, "fail_log"})
+            .FailsWithBanner().Out(kHead + refused).Requests({kGetId}).Size("MAC_LOG.txt", 26),
+        Row("from the DAT files").Args({"1", "2", "T"}).File("TALVEK1.DAT", kMac1 + "\n").File("TALVEK2.DAT", kMac1 + "\n")
+            .FailsWithBanner().Has(refused).Requests({kGetId}).Absent("MAC_LOG.txt"),
         // Compared as bytes: the two codes differ only in case.
-        Row("from the keyboard")
-            .Args({"1", "2"})
-            .Input(kMac1 + "02ab3c5601a1")
-            .FailsWithBanner()
-            .Has("02-ab-3c-56-01-a1\n" + refused)
-            .Requests({kGetId}),
+        Row("from the keyboard").Args({"1", "2"}).Input(kMac1 + "02ab3c5601a1")
+            .FailsWithBanner().Has("02-ab-3c-56-01-a1\n" + refused).Requests({kGetId}),
     };
+    // clang-format on
 }
 
 ROWS(SameMac, SameMacRows());
@@ -83,9 +71,8 @@ TEST(UnreadKeys, DiscardedAfterTheLastEntryAndAtExit)
                   "fi");
     Helper late;
     const std::string at_read = s.path("at_read"), typed = s.path("typed");
-    Check(Row("scan burst, then keys while programming")
-              .Args({"1", "2"})
-              .On(Stdin::kTerminal)
+    // clang-format off
+    Check(Row("scan burst, then keys while programming").Args({"1", "2"}).On(Stdin::kTerminal)
               .AtEachEntry([&](const Entry &e) {
                   if (e.index != 0)
                       return true;
@@ -99,11 +86,10 @@ TEST(UnreadKeys, DiscardedAfterTheLastEntryAndAtExit)
                   return true;
               })
               // The terminal turns each "\n" into "\r\n": no banner bytes compared.
-              .Exit(0)
-              .Record(kPassBoth)
-              .Holds("pending.keys", "")
+              .Exit(0).Record(kPassBoth).Holds("pending.keys", "")
               .Then([&](const Station &, const Result &r) { EXPECT_EQ(r.unread, ""); }),
           s);
+    // clang-format on
 }
 
 // Hard to read (a symbolic link) and hard to write (a directory that takes
@@ -135,9 +121,8 @@ TEST(Record, ReadOnlyDirectoryRewritesInPlaceUnderTheLock)
     Helper holder;
     bool waited = false;
     std::string while_held;
-    Check(Row("read-only station, writable record, lock held")
-              .Args({kArg1})
-              .Unprivileged()
+    // clang-format off
+    Check(Row("read-only station, writable record, lock held").Args({kArg1}).Unprivileged()
               .JournalAt("bmc/kovripmi.journal")
               .Setup([&](Station &st) {
                   // The simulated BMC keeps its state where it may write.
@@ -146,8 +131,7 @@ TEST(Record, ReadOnlyDirectoryRewritesInPlaceUnderTheLock)
                   st.script_tool("cd bmc || exit 1", PublicSimBinary());
                   chmod(st.path("TALVEK.txt").c_str(), 0666);
                   chmod(st.dir().c_str(), 0555);
-                  int fd =
-                      open(st.path("TALVEK.txt").c_str(), O_RDONLY | O_CLOEXEC);  // not TALVEK's
+                  int fd = open(st.path("TALVEK.txt").c_str(), O_RDONLY | O_CLOEXEC);  // not TALVEK's
                   ASSERT_EQ(flock(fd, LOCK_EX), 0);
                   holder.thread = std::thread([&, fd, rec = st.path("TALVEK.txt")] {
                       waited = Await([] {
@@ -160,14 +144,14 @@ TEST(Record, ReadOnlyDirectoryRewritesInPlaceUnderTheLock)
                       close(fd);
                   });
               })
-              .Passes(kPass1)
-              .Lacks(kRecordError)
+              .Passes(kPass1).Lacks(kRecordError)
               .Then([&](const Station &, const Result &) {
                   holder.thread.join();
                   EXPECT_TRUE(waited) << "TALVEK never waited for the record's lock";
                   EXPECT_EQ(while_held, kStaleRecord);
               }),
           s);
+    // clang-format on
 }
 
 }  // namespace
