@@ -484,7 +484,7 @@ Result Run(const Station &s, const Launch &l)
 // ---------------------------------------------------------------------------
 // Rows.
 
-std::string RowName::operator()(const ::testing::TestParamInfo<Row> &info) const
+std::string RowName(const ::testing::TestParamInfo<Row> &info)
 {
     std::string n;
     for (char ch : info.param.name)
@@ -538,6 +538,29 @@ std::vector<std::string> WrittenMacs(const std::vector<std::string> &requests)
     return macs;
 }
 
+// The MACs (12 upper-case digits) that an allow-list text admits: an
+// independent reading of the format, for the invariant.
+bool AdmittedBy(const std::string &ini, const std::string &mac)
+{
+    uint64_t m, mask, value;
+    if (!Hex12("=" + mac, "=", &m))
+        return false;
+    int entries = 0;
+    std::string text = ini;
+    std::replace(text.begin(), text.end(), '\0', '\n');  // a NUL ends a line too
+    for (std::string line : Lines(text)) {
+        line = line.substr(0, std::min(line.size(), size_t{255}));
+        if (line.empty() || line[0] == ';' || !Hex12(line, "AVL_MASK=", &mask) ||
+            !Hex12(line, "AVL_VALUE=", &value))
+            continue;
+        if (++entries > 1024)
+            break;
+        if ((m & mask) == value)
+            return true;
+    }
+    return false;
+}
+
 bool Touches(const Row &row, const std::string &name)
 {
     return std::any_of(row.files.begin(), row.files.end(),
@@ -589,27 +612,6 @@ void CheckInvariants(const Station &s, const Row &row, const Result &r, const st
 }
 
 }  // namespace
-
-bool AdmittedBy(const std::string &ini, const std::string &mac)
-{
-    uint64_t m, mask, value;
-    if (!Hex12("=" + mac, "=", &m))
-        return false;
-    int entries = 0;
-    std::string text = ini;
-    std::replace(text.begin(), text.end(), '\0', '\n');  // a NUL ends a line too
-    for (std::string line : Lines(text)) {
-        line = line.substr(0, std::min(line.size(), size_t{255}));
-        if (line.empty() || line[0] == ';' || !Hex12(line, "AVL_MASK=", &mask) ||
-            !Hex12(line, "AVL_VALUE=", &value))
-            continue;
-        if (++entries > 1024)
-            break;
-        if ((m & mask) == value)
-            return true;
-    }
-    return false;
-}
 
 void Check(const Row &row)
 {

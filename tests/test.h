@@ -16,8 +16,8 @@
 // - TALVEK ends by itself (a hang guard kills it and fails the row);
 // - the sanitizers (ASan build) report nothing on standard error;
 // - no Fast Set MAC request carries a MAC that the station's allow-list, as
-//   it was at the start of the run, does not admit (AdmittedBy; the offset
-//   update mode, "U=...", is not subject to the list);
+//   it was at the start of the run, does not admit (read independently of
+//   TALVEK; the offset update mode, "U=...", is not subject to the list);
 // - no temporary record file ("TALVEK.txt" + anything) is left beside it;
 // - "TALVEK.txt" holds a pass record ("P...") after the run only with exit
 //   status 0: a failed or killed run leaves "N\n" or the record it found;
@@ -276,12 +276,10 @@ inline void PrintTo(const Row &r, std::ostream *os)
     {                                                                                              \
         Check(GetParam());                                                                         \
     }                                                                                              \
-    INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(table), RowName())
+    INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(table), RowName)
 
 // Test names from row names: letters and digits kept, the rest as '_'.
-struct RowName {
-    std::string operator()(const ::testing::TestParamInfo<Row> &info) const;
-};
+std::string RowName(const ::testing::TestParamInfo<Row> &info);
 
 // Sets the station up as the row says, runs TALVEK and checks the row's
 // expectations and the invariants. The second form uses a station the test
@@ -292,9 +290,5 @@ void Check(const Row &row, Station &s);
 void SetUp(const Row &row, Station &s);
 
 int Occurrences(const std::string &hay, const std::string &needle);
-
-// The MACs (12 upper-case digits) that an allow-list text admits: an
-// independent reading of the format, for the invariant.
-bool AdmittedBy(const std::string &ini, const std::string &mac);
 
 #endif
