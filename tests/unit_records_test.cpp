@@ -30,8 +30,7 @@ TEST(PassRecord, FormattedByteForByte)
 {
     struct {
         int mac_param;
-        const uint8_t *mac0;
-        const uint8_t *mac1;
+        const uint8_t *mac0, *mac1;
         size_t out_size;
         const char *text;  // "": nothing to write
     } rows[] = {
@@ -49,10 +48,8 @@ TEST(PassRecord, FormattedByteForByte)
         SCOPED_TRACE(testing::Message() << row.mac_param << " size " << row.out_size);
         char out[64];
         size_t n = FormatPassRecord(row.mac_param, row.mac0, row.mac1, out, row.out_size);
-        ASSERT_EQ(n, strlen(row.text));
-        if (n > 0) {
-            EXPECT_EQ(std::string(out, n), row.text);
-        }
+        ASSERT_LE(n, row.out_size);
+        EXPECT_EQ(std::string(out, n), row.text);
     }
 }
 
@@ -78,8 +75,7 @@ TEST_F(Records, EachWriteReplacesTheWholeRecordAndLeavesNoTemporaryFile)
 {
     const char kOld[] = "P\neth0:02AB3C5601A1\neth1:02AB3C5601A2\nsome tail from an older tool\n";
     struct {
-        int mac_param;
-        int pass;
+        int mac_param, pass;
         const char *content;  // after the call
     } rows[] = {
         {0, 1, "P\neth0:02AB3C5601A1\n"},
