@@ -89,8 +89,7 @@ std::vector<std::string> CountdownJournal(int start, int steps)
 {
     std::vector<std::string> j;
     for (int i = 1; i <= steps; i++) {
-        j.push_back(kSleep);
-        j.push_back(kGetId);
+        j.insert(j.end(), {kSleep, kGetId});
         if (start - i <= 29)
             j.push_back(kGetId);
     }
@@ -464,8 +463,7 @@ Result Run(const Station &s, const Launch &l)
         // editing, returning at once when nothing is left.
         struct termios drain = r.term_after;
         drain.c_lflag &= ~static_cast<tcflag_t>(ICANON);
-        drain.c_cc[VMIN] = 0;
-        drain.c_cc[VTIME] = 0;
+        drain.c_cc[VMIN] = drain.c_cc[VTIME] = 0;
         tcsetattr(c.terminal, TCSANOW, &drain);
         char left[256];
         for (ssize_t n; (n = read(c.terminal, left, sizeof(left))) > 0;)
