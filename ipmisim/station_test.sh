@@ -26,13 +26,9 @@ cat > "$fake" <<'FAKE'
 #!/bin/bash
 printf '%s\n' "$@" > "$FAKE_DIR/args"
 printf '%s' "${IPMI_PASSWORD-<unset>}" > "$FAKE_DIR/env"
-prev=
-for a in "$@"; do
-    if [ "$prev" = --config-file ]; then
-        stat -L -c %F "$a" > "$FAKE_DIR/cfgtype"
-        cat "$a" > "$FAKE_DIR/config"
-    fi
-    prev=$a
+for ((i = 1; i < $#; i++)); do
+    j=$((i + 1))
+    [ "${!i}" = --config-file ] && stat -L -c %F "${!j}" > "$FAKE_DIR/cfgtype" && cat "${!j}" > "$FAKE_DIR/config"
 done
 printf '%b' "${FAKE_ERR-}" >&2
 printf '%b' "${FAKE_OUT-}"
@@ -53,6 +49,7 @@ fail() {
 # and the stand-in's arguments (blank-joined, one line) in $args.
 # kovripmi.log starts empty.
 log=$station/kovripmi.log
+in_station() { (cd "$station" && PATH="$work/bin:$PATH" ./kovripmi "$@"); }
 run() {
     local conf=$1 out=$2 rc=$3
     shift 3
@@ -65,8 +62,7 @@ run() {
         mkdir -p "$work/bin"
         ln -sf "$fake" "$work/bin/ipmitool"
     fi
-    got=$(cd "$station" && PATH="$work/bin:$PATH" FAKE_OUT=$out FAKE_RC=$rc \
-        ./kovripmi "$@" 2> "$work/stderr"; echo "rc=$?")
+    got=$(FAKE_OUT=$out FAKE_RC=$rc in_station "$@" 2> "$work/stderr"; echo "rc=$?")
     status=${got##*rc=}
     got=${got%rc=*}
     got=${got%$'\n'}
@@ -153,8 +149,7 @@ done
 
 # A reply is always one line ending in a newline, also when empty.
 rm -f "$station/kovripmi.conf"
-[ "$(cd "$station" && PATH="$work/bin:$PATH" FAKE_OUT='\n' ./kovripmi raw 6 1 | od -An -c | tr -d ' ')" = '\n' ] ||
-    fail "an empty reply is not a single newline"
+[ "$(FAKE_OUT='\n' in_station raw 6 1 | od -An -c | tr -d ' ')" = '\n' ] || fail "an empty reply is not a single newline"
 
 # Refusals: broken configurations and requests ipmi-raw cannot carry fail
 # with a message on stderr, run no client, and a raw request is logged.
@@ -197,7 +192,7 @@ want='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \./kovripmi raw 0x3
 # The log keeps its last 1 MiB, cut where an entry starts.
 old=$(printf '2026-01-01 00:00:00 ./kovripmi raw 6 1 -> exit 1 (ipmitool)\n    old %0100d\n' 0)
 for ((i = 0; i < 6500; i++)); do printf '%s\n' "$old"; done > "$log"
-(cd "$station" && PATH="$work/bin:$PATH" FAKE_RC=1 ./kovripmi raw 0x06 0x02 > /dev/null 2>&1)
+FAKE_RC=1 in_station raw 0x06 0x02 > /dev/null 2>&1
 size=$(wc -c < "$log")
 if [ "$size" -gt 1048576 ] || [ "$size" -lt 1048000 ]; then fail "kovripmi.log holds $size bytes"; fi
 head -n 1 "$log" | grep -q '^2026-01-01 ' || fail "kovripmi.log starts inside an entry: $(head -n 1 "$log")"

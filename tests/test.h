@@ -3,48 +3,21 @@
 // TALVEK binary, and one kind of row (Row) checked by Check, which also holds
 // every run to the invariants below.
 //
-// Writing a test
-// --------------
 // A row says what the station holds, how TALVEK is started and what must be
-// true afterwards. Build it with the chained setters and hand it to Check:
+// true afterwards; Check runs it. Tables: ROWS(Suite, FunctionReturningRows()).
 //
-//     TEST(Offset, Example)
-//     {
-//         Check(Row("U=1 writes eth0 + 1")
-//                   .Args({"U=1"}).Scenario("mac eth0 " + kMac1 + "\n")
-//                   .Passes(kPassBoth)                   // exit 0, PASS banner, record
-//                   .Out(...)                            // whole stdout, byte for byte
-//                   .Requests({kGet0Fixed, ...})        // requests sent, in order
-//                   .Holds("MAC_LOG.txt", "")           // any file and its content
-//                   .Absent("TALVEK.txt.tmp"));
-//     }
+//     Check(Row("U=1 writes eth0 + 1").Args({"U=1"}).Scenario("mac eth0 " + kMac1 + "\n")
+//               .Passes(kPassBoth).Requests({kGet0Fixed, ...}).Holds("MAC_LOG.txt", ""));
 //
-// Tables: a function returning std::vector<Row>, then
-//     ROWS(MyRows, MyTable());
-//
-// Station set-up: .File(name, content) (also "sub/name", directories made
-// as needed; a configuration file such as "TALVEK.conf" the same way),
-// .Remove(name), .Dir(name) (still a directory afterwards), .Scenario(text),
-// .Tool(path) (another ./kovripmi), .Setup([](Station &s) {...}) for
-// anything else (chmod, a symlink, a script tool). Standard input:
-// .Input(bytes) (keys on a pipe, then end of input), .On(Stdin::kClosed /
-// kDevNull / kTerminal), .Type({...}) (keys typed at each entry, once its
-// prompt is out), .SignalAtEntry(sig), .AtEachEntry(action), .Nonblocking(),
-// .IgnoreHup(), .Unprivileged() (as root: an ordinary user),
-// .Env("NAME=value"), .In(subdirectory) and .JournalAt(file) (a station
-// within the station).
-// Expectations on top of the invariants: .Exit, .Killed, .Shows(Banner),
-// .Record, .Out, .Has, .Lacks, .Journal (with the pauses), .Requests,
-// .Count, .Sleeps, .Holds (files the run must leave, with their content),
-// .Absent, .Size, .Then(lambda) for the rest. Check(row, station) runs in a
-// station the test keeps (to run again in it, or to look at it afterwards).
+// Check(row, station) runs in a station the test keeps (to run again in it,
+// or to look at it afterwards). The setters are listed in Row below.
 //
 // The invariants, checked on every row whatever it expects:
 // - TALVEK ends by itself (a hang guard kills it and fails the row);
 // - the sanitizers (ASan build) report nothing on standard error;
 // - no Fast Set MAC request carries a MAC that the station's allow-list, as
-//   it was at the start of the run, does not admit (AdmittedBy; the offset
-//   update mode, "U=...", is not subject to the list);
+//   it was at the start of the run, does not admit (read independently of
+//   TALVEK; the offset update mode, "U=...", is not subject to the list);
 // - no temporary record file ("TALVEK.txt" + anything) is left beside it;
 // - "TALVEK.txt" holds a pass record ("P...") after the run only with exit
 //   status 0: a failed or killed run leaves "N\n" or the record it found;
@@ -55,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -62,6 +36,7 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <termios.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -127,9 +102,8 @@ inline const std::vector<std::string> kSettleQuick = {kSleep, kGetId, kGetId};
 std::vector<std::string> MacReadyJournal(bool eth0, bool eth1);
 std::vector<std::string> ReadbackJournal(bool eth0, bool eth1);
 
-// Binaries under test, and copies of them that every user may run (the
-// build tree may lie where only root can enter).
-std::string TalvekBinary();
+// The simulated tool, and a copy of it that every user may run (the build
+// tree may lie where only root can enter).
 std::string SimBinary();
 std::string PublicSimBinary();
 
@@ -149,7 +123,7 @@ public:
     void write(const std::string &name, const std::string &content) const;
     std::string read(const std::string &name) const;  // "" when missing
     bool exists(const std::string &name) const;       // also a dangling link
-    void remove(const std::string &name) const;
+    void remove(const std::string &name) const { unlink(path(name).c_str()); }
     void mkdir(const std::string &name) const;
     void tool(const std::string &binary) const;  // ./kovripmi becomes a link to it
     // ./kovripmi becomes a shell script: body runs first with the request in
@@ -158,13 +132,9 @@ public:
     void script_tool(const std::string &body, const std::string &sim = SimBinary()) const;
     void scenario(const std::string &text) const { write("kovripmi.scenario", text); }
 
-    // Journal lines ("raw ..." per request, "sleep N" per pause) of the
-    // station's journal, or of another one (relative to the station).
-    std::vector<std::string> journal(const std::string &name = "kovripmi.journal") const;
+    // The "raw ..." lines of the station's journal (its "sleep N" lines left
+    // out), or of another one (relative to the station).
     std::vector<std::string> requests(const std::string &name = "kovripmi.journal") const;
-    int sleeps() const;                             // seconds slept
-    int count(const std::string &line) const;       // journal lines equal to line
-    std::vector<std::string> temp_records() const;  // "TALVEK.txt?*" left beside the record
 
 private:
     std::string dir_;
@@ -191,17 +161,15 @@ void TypeKeys(const Entry &e, const std::string &keys);
 struct Launch {
     std::vector<std::string> args;
     Stdin in = Stdin::kPipe;
-    std::string
-        input;  // kPipe: written to the pipe, then end of input; kTerminal: typed before the start
+    // kPipe: written to the pipe, then end of input; kTerminal: typed before the start.
+    std::string input;
     AtEntry at_entry;           // each entry, kPipe or kTerminal
     bool nonblocking = false;   // kTerminal: O_NONBLOCK on the terminal before the start
     bool ignore_hup = false;    // SIGHUP ignored, as under nohup
     bool unprivileged = false;  // as root: run as an ordinary user, so that modes count
     std::string dir;            // where TALVEK runs, relative to the station ("": the station)
-    std::string journal =
-        "kovripmi.journal";        // where the sleep shim journals, relative to the station
-    std::vector<std::string> env;  // more NAME=VALUE for TALVEK
-    std::string program;           // another program of the build to run instead (talvek-registry)
+    std::string journal = "kovripmi.journal";  // where the sleep shim journals, ditto
+    std::string program;  // another program of the build to run instead (talvek-registry)
 };
 
 struct Result {
@@ -211,8 +179,7 @@ struct Result {
     int signal = 0;        // when a signal ended it
     std::string out;       // standard output (and error, on a terminal), byte for byte
     std::string err;       // standard error (not on a terminal)
-    struct termios term_before {
-    }, term_after{};
+    termios term_before{}, term_after{};
     int flags_before = 0, flags_after = 0;  // the terminal's file status flags
     std::string unread;                     // kTerminal: input left for the shell to read next
     long long wall_ns = 0;                  // start to reaped
@@ -230,30 +197,23 @@ Result Run(const Station &s, const Launch &l);
 enum class Banner { kNone, kPass, kFail };
 
 struct Row {
-    std::string name;
-    // Set-up, in this order: the stale record, scenario, tool, files,
-    // removals, directories, then setup.
-    std::string scenario;
-    std::string tool;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::vector<std::string> removed, dirs;
+    // Set-up, in this order: the stale record (unless files or dirs make
+    // TALVEK.txt), scenario, tool, files (also "sub/name"), removals,
+    // directories (still directories afterwards, checked), then setup.
+    std::string name, scenario, tool;
+    std::vector<std::pair<std::string, std::string>> files, holds;  // holds: files afterwards
+    std::vector<std::string> removed, dirs, has, lacks, absent;
     std::function<void(Station &)> setup;
     Launch launch;
 
-    // Expectations (unset: not checked).
-    int exit_code = 1;
-    int signal = 0;  // killed by this signal instead
+    // Expectations (unset: not checked). signal: killed by it instead of exit_code.
+    int exit_code = 1, signal = 0;
     std::optional<Banner> banner;
-    std::optional<std::string> record;  // TALVEK.txt afterwards
-    std::optional<std::string> out;
-    std::vector<std::string> has, lacks;
-    std::optional<std::vector<std::string>> journal;   // requests and pauses
-    std::optional<std::vector<std::string>> requests;  // requests only
-    std::vector<std::pair<std::string, int>> counts;
-    std::optional<int> sleeps;
-    std::vector<std::pair<std::string, std::string>> holds;  // files and content afterwards
+    std::optional<std::string> record, out;  // TALVEK.txt afterwards; all of stdout
+    std::optional<std::vector<std::string>> journal, requests;  // with the pauses; without
+    std::vector<std::pair<std::string, int>> counts;            // journal lines equal to it
+    std::optional<int> sleeps;                                  // seconds slept
     std::vector<std::pair<std::string, size_t>> sizes;
-    std::vector<std::string> absent;
     std::function<void(const Station &, const Result &)> then;
 
     // clang-format off
@@ -266,17 +226,19 @@ struct Row {
     Row &Remove(std::string f) { removed.push_back(std::move(f)); return *this; }
     Row &Dir(std::string d) { dirs.push_back(std::move(d)); return *this; }
     Row &Setup(std::function<void(Station &)> f) { setup = std::move(f); return *this; }
+    // Standard input; Type: the keys typed at each entry once its prompt is out.
     Row &Input(std::string keys) { launch.input = std::move(keys); return *this; }
     Row &On(Stdin in) { launch.in = in; return *this; }
-    Row &Type(std::vector<std::string> per_entry);
-    Row &SignalAtEntry(int sig);
+    Row &Type(std::vector<std::string> k) {
+        return AtEachEntry([k = std::move(k)](const Entry &e) { if (e.index < k.size()) TypeKeys(e, k[e.index]); return true; });
+    }
+    Row &SignalAtEntry(int sig) { return AtEachEntry([sig](const Entry &e) { return kill(e.pid, sig) == 0; }); }
     Row &AtEachEntry(AtEntry f) { launch.at_entry = std::move(f); return *this; }
     Row &Nonblocking() { launch.nonblocking = true; return *this; }
     Row &IgnoreHup() { launch.ignore_hup = true; return *this; }
     Row &Unprivileged() { launch.unprivileged = true; return *this; }
     Row &JournalAt(std::string name) { launch.journal = std::move(name); return *this; }
     Row &In(std::string subdir) { launch.dir = std::move(subdir); return *this; }
-    Row &Env(std::string name_value) { launch.env.push_back(std::move(name_value)); return *this; }
 
     Row &Exit(int code) { exit_code = code; signal = 0; return *this; }
     Row &Killed(int sig) { signal = sig; return *this; }
@@ -301,7 +263,10 @@ struct Row {
     // clang-format on
 };
 
-void PrintTo(const Row &r, std::ostream *os);
+inline void PrintTo(const Row &r, std::ostream *os)
+{
+    *os << r.name;
+}
 
 // One test per row of a table: ROWS(Keyboard, KeyboardRows()) makes
 // Rows/Keyboard.Run/<row name> for each row, each run through Check.
@@ -311,12 +276,10 @@ void PrintTo(const Row &r, std::ostream *os);
     {                                                                                              \
         Check(GetParam());                                                                         \
     }                                                                                              \
-    INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(table), RowName())
+    INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(table), RowName)
 
 // Test names from row names: letters and digits kept, the rest as '_'.
-struct RowName {
-    std::string operator()(const ::testing::TestParamInfo<Row> &info) const;
-};
+std::string RowName(const ::testing::TestParamInfo<Row> &info);
 
 // Sets the station up as the row says, runs TALVEK and checks the row's
 // expectations and the invariants. The second form uses a station the test
@@ -326,11 +289,6 @@ void Check(const Row &row, Station &s);
 // Only the set-up half of Check (for the benchmark).
 void SetUp(const Row &row, Station &s);
 
-// Occurrences of needle in hay.
 int Occurrences(const std::string &hay, const std::string &needle);
-
-// The MACs (12 upper-case digits) that an allow-list text admits: an
-// independent reading of the format, for the invariant.
-bool AdmittedBy(const std::string &ini, const std::string &mac);
 
 #endif

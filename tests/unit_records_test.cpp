@@ -18,12 +18,19 @@ const uint8_t kMacA[6] = {0x02, 0xAB, 0x3C, 0x56, 0x01, 0xA1};
 const uint8_t kMacB[6] = {0x02, 0xAB, 0x3C, 0x56, 0x01, 0xA2};
 const uint8_t kLow[6] = {0x0A, 0x0B, 0x00, 0x01, 0x02, 0x0F};
 
+// The mode a newly created file gets.
+mode_t CreatedMode()
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
 TEST(PassRecord, FormattedByteForByte)
 {
     struct {
         int mac_param;
-        const uint8_t *mac0;
-        const uint8_t *mac1;
+        const uint8_t *mac0, *mac1;
         size_t out_size;
         const char *text;  // "": nothing to write
     } rows[] = {
@@ -41,10 +48,8 @@ TEST(PassRecord, FormattedByteForByte)
         SCOPED_TRACE(testing::Message() << row.mac_param << " size " << row.out_size);
         char out[64];
         size_t n = FormatPassRecord(row.mac_param, row.mac0, row.mac1, out, row.out_size);
-        ASSERT_EQ(n, strlen(row.text));
-        if (n > 0) {
-            EXPECT_EQ(std::string(out, n), row.text);
-        }
+        ASSERT_LE(n, row.out_size);
+        EXPECT_EQ(std::string(out, n), row.text);
     }
 }
 
@@ -70,8 +75,7 @@ TEST_F(Records, EachWriteReplacesTheWholeRecordAndLeavesNoTemporaryFile)
 {
     const char kOld[] = "P\neth0:02AB3C5601A1\neth1:02AB3C5601A2\nsome tail from an older tool\n";
     struct {
-        int mac_param;
-        int pass;
+        int mac_param, pass;
         const char *content;  // after the call
     } rows[] = {
         {0, 1, "P\neth0:02AB3C5601A1\n"},
@@ -95,9 +99,7 @@ TEST_F(Records, EachWriteReplacesTheWholeRecordAndLeavesNoTemporaryFile)
     ASSERT_EQ(Add(0, 0), 0);
     struct stat st;
     ASSERT_EQ(stat("TALVEK.txt", &st), 0);
-    mode_t mask = umask(0);
-    umask(mask);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    EXPECT_EQ(st.st_mode & 0777, CreatedMode());
 }
 
 // The "cannot write" message is printed once per process; this is the only
@@ -106,14 +108,10 @@ TEST_F(Records, RecordThatCannotBeWrittenFailsAndReportsOnce)
 {
     ASSERT_EQ(mkdir("TALVEK.txt", 0755), 0);
     EXPECT_EQ(WriteResultRecord("N\n", 2), 1);
-    EXPECT_EQ(Listing(), std::vector<std::string>{"TALVEK.txt"});
-
-    std::string printed;
     EXPECT_EQ(Add(2, 1), 1);
-    printed += out_;
+    std::string printed = out_;
     EXPECT_EQ(Add(2, 0), 1);
-    printed += out_;
-    EXPECT_EQ(printed, "Error! System can not open file TALVEK.txt.\n");
+    EXPECT_EQ(printed + out_, "Error! System can not open file TALVEK.txt.\n");
     // Nothing was left behind beside the directory.
     EXPECT_EQ(Listing(), std::vector<std::string>{"TALVEK.txt"});
     struct stat st;
@@ -133,18 +131,14 @@ TEST_F(Records, SymlinkedRecordReplacesItsTarget)
         int rc;
         const char *target;  // file that holds "N\n" afterwards ("": none)
     } rows[] = {
-        {"relative, then absolute",
-         {{"TALVEK.txt", "shared/abs"}, {"shared/abs", abs_rec}},
-         0,
-         "shared/rec"},
+        // clang-format off
+        {"relative, then absolute", {{"TALVEK.txt", "shared/abs"}, {"shared/abs", abs_rec}}, 0, "shared/rec"},
         // The second hop is relative to the directory of the link holding it.
-        {"chain of relative links",
-         {{"TALVEK.txt", "shared/link"}, {"shared/link", "rec"}},
-         0,
-         "shared/rec"},
+        {"chain of relative links", {{"TALVEK.txt", "shared/link"}, {"shared/link", "rec"}}, 0, "shared/rec"},
         {"dangling: the target is created", {{"TALVEK.txt", "shared/new"}}, 0, "shared/new"},
         {"to a directory", {{"TALVEK.txt", "shared"}}, 1, ""},
         {"loop", {{"TALVEK.txt", "loop"}, {"loop", "TALVEK.txt"}}, 1, ""},
+        // clang-format on
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -157,24 +151,19 @@ TEST_F(Records, SymlinkedRecordReplacesItsTarget)
         struct stat st;
         ASSERT_EQ(lstat("TALVEK.txt", &st), 0);
         EXPECT_TRUE(S_ISLNK(st.st_mode));
-        if (*row.target != '\0') {
-            EXPECT_EQ(ReadFile(row.target), "N\n");
+        const std::string target = row.target;
+        EXPECT_EQ(ReadFile(target.empty() ? "shared/rec" : target),
+                  target.empty() ? "P\neth0:02AB3C999999\n" : "N\n");
+        if (!target.empty()) {
             ASSERT_EQ(stat(row.target, &st), 0);
-            mode_t mask = umask(0);
-            umask(mask);
-            EXPECT_EQ(st.st_mode & 0777,
-                      row.target == std::string("shared/rec") ? 0640 : 0666 & ~mask);
-        } else {
-            EXPECT_EQ(ReadFile("shared/rec"), "P\neth0:02AB3C999999\n");
+            EXPECT_EQ(st.st_mode & 0777, target == "shared/rec" ? 0640 : CreatedMode());
         }
         for (const auto &l : row.links)
             remove(l.first.c_str());
         remove("shared/new");
         EXPECT_EQ(Listing(), std::vector<std::string>{"shared"});
-        std::vector<std::string> beside;
-        for (const auto &e : std::filesystem::directory_iterator("shared"))
-            beside.push_back(e.path().filename().string());
-        EXPECT_EQ(beside, std::vector<std::string>{"rec"}) << "a temporary file left behind";
+        // shared/rec was read above: nothing else may be left beside it.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator("shared"), {}), 1);
     }
 }
 
@@ -188,9 +177,10 @@ bool IsLogEntry(const std::string &entry, time_t from, time_t to)
     return false;
 }
 
-TEST_F(Records, FailureLogEntriesAreTimeStampsAndAccumulate)
+TEST_F(Records, FailureLogEntriesAreTimeStampsAccumulateOrAreReported)
 {
-    WriteFile("MAC_LOG.txt", "older entry\n");
+    const std::string older = "older entry\n";
+    WriteFile("MAC_LOG.txt", older);
     time_t from = time(nullptr);
     for (int i = 0; i < 2; i++) {
         StdoutCapture cap;
@@ -199,22 +189,17 @@ TEST_F(Records, FailureLogEntriesAreTimeStampsAndAccumulate)
     }
     time_t to = time(nullptr);
     std::string log = ReadFile("MAC_LOG.txt");
-    const std::string older = "older entry\n";
     ASSERT_EQ(log.size(), older.size() + 2 * 26);
     EXPECT_EQ(log.substr(0, older.size()), older);
     for (int i = 0; i < 2; i++) {
         std::string entry = log.substr(older.size() + 26 * i, 26);
         EXPECT_TRUE(IsLogEntry(entry, from, to)) << '"' << entry << '"';
-        EXPECT_EQ(entry.substr(24), "\n\n");
     }
-    // Created when missing.
+    // Created when missing; reported when it cannot be opened.
     remove("MAC_LOG.txt");
     AppendDateTimeToLogFile("TALVEK got failed!");
     EXPECT_EQ(ReadFile("MAC_LOG.txt").size(), 26u);
-}
-
-TEST_F(Records, FailureLogThatCannotBeOpenedIsReported)
-{
+    remove("MAC_LOG.txt");
     ASSERT_EQ(mkdir("MAC_LOG.txt", 0755), 0);
     StdoutCapture cap;
     AppendDateTimeToLogFile("TALVEK got failed!");
