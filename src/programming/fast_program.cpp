@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "mac.h"
+#include "output/reasons.h"
 #include "registry/registry.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
@@ -24,11 +25,19 @@ static int Reserve(TALVEK_DATA *data, const uint8_t before[2][6], const int read
     return RegistryReserve(registry);
 }
 
+// A Fast Set MAC the BMC refused; the request's own output was all there is.
+static int WriteRefused()
+{
+    NoteFailCause(CAUSE_WRITE);
+    return 1;
+}
+
 static int ProgramOnePort(TALVEK_DATA *data, int p)
 {
     uint8_t original_mac[2][6] = {{0}};
     if (FastGetMac(p, original_mac[p]) != 0) {
         puts("Fast Get Mac Oem Command Fail.");
+        NoteFailCause(CAUSE_MAC_READ);
         return 1;
     }
     const int read[2] = {p == 0, p == 1};
@@ -38,7 +47,7 @@ static int ProgramOnePort(TALVEK_DATA *data, int p)
         return 0;
     BuildFastSetMac(p, data->Mac[p]);
     if (Execmd(gCmd) != 0)
-        return 1;
+        return WriteRefused();
     printf("Set eth%d Mac Address Success!\n", p);
     return 0;
 }
@@ -50,6 +59,7 @@ static int ProgramBothPorts(TALVEK_DATA *data)
     BuildFastGetMacFixed(0);
     if (Execmd(gCmd) != 0) {
         puts("Fast Get Mac Oem Command Fail.");
+        NoteFailCause(CAUSE_MAC_READ);
         return 1;
     }
     TakeReplyMac(original_mac[0]);
@@ -86,19 +96,19 @@ static int ProgramBothPorts(TALVEK_DATA *data)
     case 1:
         BuildFastSetMacFixed(0, data->Mac[0]);
         if (Execmd(gCmd) != 0)
-            return 1;
+            return WriteRefused();
         printf("Set eth0 Mac Address Success!\n");
         return 0;
     case 2:
         BuildFastSetMacFixed(1, data->Mac[1]);
         if (Execmd(gCmd) != 0)
-            return 1;
+            return WriteRefused();
         printf("Set eth1 Mac Address Success!\n");
         return 0;
     default:
         BuildFastSetMacBoth(data->Mac[0], data->Mac[1]);
         if (Execmd(gCmd) != 0)
-            return 1;
+            return WriteRefused();
         puts("Set eth0 and eth1 Mac Address Success!");
         return 0;
     }
@@ -113,6 +123,7 @@ int ProgramFastSetGetMacOemCmd(TALVEK_DATA *data)
     case kMacParamBoth:
         return ProgramBothPorts(data);
     default:
+        NoteFailCause(CAUSE_NO_PORT);
         return 1;
     }
 }

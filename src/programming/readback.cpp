@@ -6,14 +6,17 @@
 
 #include "mac.h"
 #include "output/console.h"
+#include "output/reasons.h"
 #include "output/records.h"
 #include "registry/registry.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
-// Keeps the reason of a failed read-back for the registry's runs row.
-static void NoteFailure(const TALVEK_DATA *data, const char *text)
+// Keeps the reason of a failed read-back for the operator and for the
+// registry's runs row.
+static void NoteFailure(const TALVEK_DATA *data, int cause, const char *text)
 {
+    NoteFailCause(cause);
     if (data->Registry != nullptr)
         RegistryNoteFailure(data->Registry, text);
 }
@@ -22,7 +25,7 @@ static void PrintRequestError(const TALVEK_DATA *data, int position)
 {
     printf("ReadbackAndCheck Error! SendRawCommand(0xE8, 0xA1, %02X) gets failed(%d).\n", position,
            1);
-    NoteFailure(data, position == 0 ? "read-back: Fast Get MAC of eth0 failed"
+    NoteFailure(data, CAUSE_READBACK_REQUEST, position == 0 ? "read-back: Fast Get MAC of eth0 failed"
                                     : "read-back: Fast Get MAC of eth1 failed");
 }
 
@@ -56,7 +59,7 @@ static int TestPort(const TALVEK_DATA *data, int p, const uint8_t readback[6])
            r[0], r[1], r[2], r[3], r[4], r[5]);
     if (AllBytesAre(r, 0x00) || AllBytesAre(r, 0xFF)) {
         puts("The MAC value is invaild, all are zero.");
-        NoteFailure(data, p == 0 ? "read-back: eth0 MAC all zero or all FF"
+        NoteFailure(data, CAUSE_READBACK_BLANK, p == 0 ? "read-back: eth0 MAC all zero or all FF"
                                  : "read-back: eth1 MAC all zero or all FF");
         return 1;
     }
@@ -64,7 +67,7 @@ static int TestPort(const TALVEK_DATA *data, int p, const uint8_t readback[6])
         const uint8_t *m = data->Mac[p];
         printf("The MAC value is difference(%d), old is %02X-%02X-%02X-%02X-%02X-%02X.\n", p, m[0],
                m[1], m[2], m[3], m[4], m[5]);
-        NoteFailure(data, p == 0 ? "read-back: eth0 MAC differs from the request"
+        NoteFailure(data, CAUSE_READBACK_DIFFERS, p == 0 ? "read-back: eth0 MAC differs from the request"
                                  : "read-back: eth1 MAC differs from the request");
         return 1;
     }
@@ -107,12 +110,12 @@ static int GiveVerdict(TALVEK_DATA *data, int failed)
             ShowBigPass();
             return 0;
         }
-        NoteFailure(data, "the pass record TALVEK.txt cannot be written");
-        ShowBigFail();
+        NoteFailure(data, CAUSE_RECORD, "the pass record TALVEK.txt cannot be written");
+        ShowFailBanner();
         AddLog(data, 0);
         return 1;
     }
-    ShowBigFail();
+    ShowFailBanner();
     AddLog(data, 0);
     if (data->NeedFailLog)
         AppendDateTimeToLogFile("TALVEK got failed!");
@@ -125,6 +128,7 @@ int RefuseSameMacForBothPorts(TALVEK_DATA *data)
         return 0;
     if (!ReportSameMac(data->Mac[0], data->Mac[1]))
         return 0;
+    NoteFailCause(CAUSE_SAME_MAC);
     return GiveVerdict(data, 1);
 }
 
@@ -158,7 +162,7 @@ int ReadbackAndCheck(TALVEK_DATA *data)
     }
     if (PassFailMessage == 0 && SameMacTest(ReadedMac, ReadedIndex) != 0) {
         PassFailMessage = 1;
-        NoteFailure(data, "read-back: both ports hold the same MAC");
+        NoteFailure(data, CAUSE_READBACK_SAME, "read-back: both ports hold the same MAC");
     }
     return GiveVerdict(data, PassFailMessage);
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "mac.h"
+#include "output/reasons.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -39,10 +40,15 @@ static int CheckPortReady(const TALVEK_DATA *data, int p)
     // bytes the last good reply left behind, as the operator expects to
     // see them.
     int status = FastGetMac(p, readback) != 0 ? 1 : 0;
-    if (AllBytesAre(readback, 0x00) || AllBytesAre(readback, 0xFF))
+    if (status != 0)
+        NoteFailCause(CAUSE_NOT_SETTLED);
+    if (AllBytesAre(readback, 0x00) || AllBytesAre(readback, 0xFF)) {
+        NoteFailCause(CAUSE_NOT_KEPT);
         return 1;
+    }
     if (SameMac(readback, data->Mac[p]))
         return status;
+    NoteFailCause(CAUSE_NOT_KEPT);
     const uint8_t *want = data->Mac[p];
     printf("%x-%x-%x-%x-%x-%x\n", readback[0], readback[1], readback[2], readback[3], readback[4],
            readback[5]);

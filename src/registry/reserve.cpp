@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "mac.h"
+#include "registry/board_line.h"
 #include "registry/mac48.h"
 #include "registry/registry.h"
 
@@ -122,7 +123,7 @@ static void PrintRefusal(REGISTRY_RUN *run, const uint8_t m[6], const HOLDER_ROW
              "Mac %02X-%02X-%02X-%02X-%02X-%02X is already registered to board %s (station %s, %s)",
              m[0], m[1], m[2], m[3], m[4], m[5], h->KeyNull ? "unknown" : h->Key, h->Station,
              h->Reserved);
-    printf("Error! %s.\n", line);
+    RegistryShowRefusal(run, m, h->KeyNull ? nullptr : h->Key, h->Station, h->Reserved);
     RegistryNoteFailure(run, line);
 }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/reasons.h"
+#include "registry/board_line.h"
 #include "registry/registry.h"
 #include "registry/runs.h"
 #include "registry/schema.h"
@@ -10,6 +12,7 @@
 int RegistryUnavailable(REGISTRY_RUN *run, const char *reason)
 {
     printf("Error! MAC registry unavailable: %s.\n", reason);
+    NoteFailCause(CAUSE_REGISTRY_DOWN);
     char line[kRegMessageSize];
     snprintf(line, sizeof(line), "MAC registry unavailable: %s", reason);
     RegistryNoteFailure(run, line);
@@ -88,13 +91,18 @@ int RegistryConfirmPass(REGISTRY_RUN *run)
 int RegistryFinishRun(REGISTRY_RUN *run, int exit_status)
 {
     int status = exit_status;
+    int row_in = run->Db != nullptr;
     if (run->Db != nullptr && !run->RowWritten) {
         char why[kDbErrorSize];
         if (RegistryAppendRun(run, exit_status, why, sizeof(why)) != 0) {
             RegistryUnavailable(run, why);
             status = 1;
+            row_in = 0;
         }
     }
+    // The station's day, this run included.
+    if (row_in)
+        RegistryShowDay(run);
     RegDbClose(run->Db);
     run->Db = nullptr;
     return status;

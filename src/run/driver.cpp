@@ -4,11 +4,14 @@
 
 #include "TALVEK.h"
 #include "output/console.h"
+#include "output/reasons.h"
 #include "output/records.h"
 #include "programming/fast_program.h"
 #include "programming/readback.h"
 #include "programming/settle_wait.h"
+#include "registry/board_line.h"
 #include "registry/registry.h"
+#include "run/line_mode.h"
 #include "run/parameters.h"
 #include "run/update_mode.h"
 #include "sources/admission.h"
@@ -30,12 +33,13 @@ static void RegistryNoteIf(TALVEK_DATA *data, const char *why)
 // Ends a run that failed before the verdict: every failed run leaves "N" in
 // the result record, so a line script never reads the previous board's "P".
 // why is the failure as the registry's runs row keeps it (when it has none
-// yet: the first failure is the cause).
+// yet: the first failure is the cause). A line station shows the banner,
+// with its reason line, on every failed run, once.
 static int FailRun(bool banner, const char *why)
 {
     RegistryNoteIf(&g_run, why);
-    if (banner)
-        ShowBigFail();
+    if ((banner || LineStation()) && !FailBannerShown())
+        ShowFailBanner();
     WriteFailRecord();
     return 1;
 }
@@ -45,8 +49,11 @@ static int FailRun(bool banner, const char *why)
 static int TakeKeyboardEntries(TALVEK_DATA *data, int Status)
 {
     for (int p = 0; p < kMacPositions; p++) {
-        if (data->GetMacFromKb[p] == 1 && Status == 0)
+        if (data->GetMacFromKb[p] == 1 && Status == 0) {
             Status = GetMacFromKb(p, data);
+            if (Status != 0)
+                NoteFailCause(CAUSE_ENTRY_ABANDONED);
+        }
     }
     // The last entry has ended: what else was typed or scanned is not ours.
     DiscardUnreadKeys();
@@ -76,13 +83,32 @@ static void NoteRequests(TALVEK_DATA *data)
     }
 }
 
+// A line station holds the offset mode's MAC to the allow-list too, so the
+// list is loaded (and shown) before the mode runs. 0 to go on (allow is the
+// list, or nullptr on a plain station); 1 when TALVEK.ini cannot be opened.
+static int OffsetAllowList(int op_s, char **op_str, TALVEK_DATA *data, const TALVEK_DATA **allow)
+{
+    *allow = nullptr;
+    if (!LineStation() || !UpdateModeSelected(op_s, op_str))
+        return 0;
+    if (GetSetingFromIni(data) != 0)
+        return 1;
+    *allow = data;
+    return 0;
+}
+
 static int RunStages(int op_s, char **op_str, TALVEK_DATA *data)
 {
+    const TALVEK_DATA *allow = nullptr;
+    if (OffsetAllowList(op_s, op_str, data, &allow) != 0) {
+        NoteFailCause(CAUSE_NO_INI);
+        return FailRun(true, "TALVEK.ini cannot be opened");
+    }
     if (data->Registry != nullptr && UpdateModeSelected(op_s, op_str)) {
         data->Registry->OffsetMode = 1;
         RegistryAnnounce(data->Registry);
     }
-    switch (CheckUpdateModeWith(op_s, op_str, data->Registry)) {
+    switch (CheckUpdateModeWith(op_s, op_str, data->Registry, allow)) {
     case 0:
         ShowBigPass();
         return 0;
@@ -92,8 +118,10 @@ static int RunStages(int op_s, char **op_str, TALVEK_DATA *data)
         break;
     }
 
-    if (GetDataFromParameter(op_s, op_str, data) != 0)
+    if (GetDataFromParameter(op_s, op_str, data) != 0) {
+        NoteFailCause(CAUSE_DATA_FILE);
         return FailRun(true, "a MAC data file cannot be read");
+    }
 
     int Status = 0;
     if (data->ShowUsage == 1) {
@@ -102,20 +130,30 @@ static int RunStages(int op_s, char **op_str, TALVEK_DATA *data)
         return 1;
     }
     Status = ShowBmcVersion();
-    if (GetSetingFromIni(data) != 0)
+    if (Status != 0)
+        NoteBmcUnanswered();
+    if (GetSetingFromIni(data) != 0) {
+        NoteFailCause(CAUSE_NO_INI);
         return FailRun(true, "TALVEK.ini cannot be opened");
+    }
     if (data->Registry != nullptr) {
         RegistryAnnounce(data->Registry);
         RegistryObserveBoard(data->Registry);
+        RegistryShowBoard(data->Registry);
     }
 
     Status = TakeKeyboardEntries(data, Status);
     NoteRequests(data);
-    if (SelectedPositionLacksMac(data))
+    if (SelectedPositionLacksMac(data)) {
+        // Without an answer to the revision query no entry was prompted.
+        NoteFailCause(Status != 0 ? CAUSE_BMC_SILENT : CAUSE_NO_MAC);
         return FailRun(true, "no MAC for a selected port");
+    }
 
-    if (CheckAdmission(data) != 0)
+    if (CheckAdmission(data) != 0) {
+        NoteFailCause(CAUSE_NOT_ALLOWED);
         return FailRun(true, "a MAC is not in the allow-list");
+    }
     if (RefuseSameMacForBothPorts(data) != 0) {
         RegistryNoteIf(data, "one MAC for both ports");
         return 1;
@@ -148,12 +186,15 @@ int RunTalvek(int op_s, char **op_str)
     *data = TALVEK_DATA{};
 
     ShowVersion();
+    StartLineMode();
     // The usage-only run touches nothing, the registry included. Any other
     // run with the registry configured needs it usable before anything is
     // sent to the BMC.
     if (op_s > 1) {
-        if (RegistryStart(&g_registry) != 0)
+        if (RegistryStart(&g_registry) != 0) {
+            NoteFailCause(CAUSE_CONF);
             return FailRun(true, "");
+        }
         if (g_registry.Conf.Kind != REGISTRY_OFF)
             data->Registry = &g_registry;
     }

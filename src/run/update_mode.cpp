@@ -5,8 +5,11 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "output/reasons.h"
 #include "output/records.h"
+#include "registry/board_line.h"
 #include "registry/registry.h"
+#include "sources/admission.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -51,6 +54,7 @@ static int ReadBackSecondMac(const uint8_t mac2[6], REGISTRY_RUN *registry)
     sleep(1);
     if (rc != 0) {
         puts("Get eth01 Mac Address Fail.\r");
+        NoteFailCause(CAUSE_READBACK_REQUEST);
         return 1;
     }
     uint8_t readback[6];
@@ -59,6 +63,7 @@ static int ReadBackSecondMac(const uint8_t mac2[6], REGISTRY_RUN *registry)
     if (registry != nullptr)
         RegistryNotePort(registry, 1, REG_HAVE_READBACK | (same ? REG_PASSED : 0), readback);
     if (!same) {
+        NoteFailCause(CAUSE_READBACK_DIFFERS);
         PrintMac("The 2nd MAC = %02X-%02X-%02X-%02X-%02X-%02X\n", readback);
         PrintMac("The MAC value is difference(1), old is %02X-%02X-%02X-%02X-%02X-%02X.\n", mac2);
         return 1;
@@ -93,10 +98,10 @@ static int ConfirmOffsetPass(REGISTRY_RUN *registry)
 
 int CheckUpdateMode(int oc, char **op_str)
 {
-    return CheckUpdateModeWith(oc, op_str, nullptr);
+    return CheckUpdateModeWith(oc, op_str, nullptr, nullptr);
 }
 
-int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry)
+int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry, const TALVEK_DATA *allow)
 {
     if (!UpdateModeSelected(oc, op_str))
         return 1;
@@ -104,17 +109,21 @@ int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry)
     uint32_t Offset = 0;
     if (ParseOffset(op_str[1] + 2, &Offset) != 0) {
         puts("Offset must be in 0x00001~0xfffff\r");
+        NoteFailCause(CAUSE_OFFSET_RANGE);
         if (registry != nullptr)
             RegistryNoteFailure(registry, "offset out of range");
         return 2;
     }
-    if (registry != nullptr)
+    if (registry != nullptr) {
         RegistryObserveBoard(registry);
+        RegistryShowBoard(registry);
+    }
 
     uint8_t Mac[6];
     BuildFastGetMacFixed(0);
     if (Execmd(gCmd) != 0) {
         puts("Get eth00 Mac Address Fail.\r");
+        NoteFailCause(CAUSE_MAC_READ);
         return 2;
     }
     puts("Get eth00 Mac Address success.\r");
@@ -125,6 +134,15 @@ int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry)
     uint8_t Mac2[6];
     if (AddOffsetToMac(Mac, Offset, Mac2) != 0) {
         puts("Overflow!\r");
+        NoteFailCause(CAUSE_OFFSET_OVERFLOW);
+        return 2;
+    }
+    // A line station admits the computed MAC like any other, before the
+    // registry or the BMC sees it.
+    if (allow != nullptr && AdmitMac(allow, Mac2) != 0) {
+        NoteFailCause(CAUSE_NOT_ALLOWED);
+        if (registry != nullptr)
+            RegistryNoteFailure(registry, "a MAC is not in the allow-list");
         return 2;
     }
     if (ReserveOffsetMacs(registry, Mac, Mac2) != 0)
@@ -132,6 +150,7 @@ int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry)
     BuildFastSetMacFixed(1, Mac2);
     if (Execmd(gCmd) != 0) {
         puts("Set eth01 Mac Address Fail.");
+        NoteFailCause(CAUSE_WRITE);
         return 2;
     }
     puts("Set eth01 Mac Address Success.");
@@ -140,7 +159,11 @@ int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry)
 
     char record[64];
     size_t len = FormatPassRecord(2, Mac, Mac2, record, sizeof(record));
-    if (StoreResultRecord(record, len) != 0 || ConfirmOffsetPass(registry) != 0)
+    if (StoreResultRecord(record, len) != 0) {
+        NoteFailCause(CAUSE_RECORD);
+        return 2;
+    }
+    if (ConfirmOffsetPass(registry) != 0)
         return 2;
     PrintMac("The 2nd MAC = %02X-%02X-%02X-%02X-%02X-%02X\n", Mac2);
     return 0;

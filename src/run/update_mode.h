@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "TALVEK.h"
+
 constexpr unsigned long kMaxOffset = 0xFFFFF;
 
 // Converts the whole offset text like strtol with base 0. 0 when the value
@@ -25,6 +27,8 @@ int CheckUpdateMode(int oc, char **op_str);
 // The same with the MAC registry on (registry not nullptr): the board is
 // observed once the offset is accepted, eth0's MAC and the computed eth1 MAC
 // are reserved before the write, and the pass is confirmed before the record.
-int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry);
+// With an allow-list (allow not nullptr: a line station's loaded TALVEK.ini)
+// the computed MAC must be admitted by it before anything is written.
+int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry, const TALVEK_DATA *allow);
 
 #endif

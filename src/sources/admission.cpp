@@ -20,17 +20,20 @@ int MacIsAdmitted(const TALVEK_DATA *data, const uint8_t mac[6])
     return 0;
 }
 
+int AdmitMac(const TALVEK_DATA *data, const uint8_t m[6])
+{
+    if (MacIsAdmitted(data, m))
+        return 0;
+    printf("Error! Mac %02X-%02X-%02X-%02X-%02X-%02X is invalid.\n", m[0], m[1], m[2], m[3], m[4],
+           m[5]);
+    return 1;
+}
+
 int CheckAdmission(const TALVEK_DATA *data)
 {
     for (int p = 0; p < kMacPositions; p++) {
-        if (data->MacIsImported[p] == 0)
-            continue;
-        const uint8_t *m = data->Mac[p];
-        if (!MacIsAdmitted(data, m)) {
-            printf("Error! Mac %02X-%02X-%02X-%02X-%02X-%02X is invalid.\n", m[0], m[1], m[2], m[3],
-                   m[4], m[5]);
+        if (data->MacIsImported[p] != 0 && AdmitMac(data, data->Mac[p]) != 0)
             return 1;
-        }
     }
     return 0;
 }

@@ -178,13 +178,17 @@ long Writes(const Station &s)
     return std::count_if(r.begin(), r.end(), [](auto &q) { return q.rfind(kSetPrefix, 0) == 0; });
 }
 
+// The refusal's first lines: the MAC, its holder (a key that is no GUID is a
+// board serial; keyless: "unknown") and the holder's station.
 std::string Refusal(const std::string &mac, const std::string &key)
 {
     std::string dashed;
     for (size_t k = 0; k < 12; k += 2)
         dashed += (k ? "-" : "") + mac.substr(k, 2);
-    return "Error! Mac " + dashed + " is already registered to board " + key + " (station old, " +
-           kWhen + ").\n";
+    std::string board = key == "unknown" ? "no identity (GUID, UUID and serials were placeholders)"
+                                         : "serial " + key;
+    return "Error! Mac " + dashed + " is already registered to another board:\n  board    " +
+           board + "\n  station  old\n";
 }
 
 class RegistryTest : public ::testing::TestWithParam<Backend> {
@@ -565,7 +569,7 @@ TEST_P(RegistryTest, SixteenStationsOneMac)
     for (int k = 0; k < kStations; k++) {
         const Result &r = results[k];
         bool refusal =
-            r.exit_code == 1 && r.out.find("is already registered to board") != std::string::npos;
+            r.exit_code == 1 && r.out.find("is already registered to another board") != std::string::npos;
         EXPECT_TRUE(r.exit_code == 0 || refusal)
             << "station " << k << ": exit " << r.status() << "\n"
             << r.out << r.err;
