@@ -52,7 +52,7 @@ Row Fails(const std::string &name, const std::string &reason)
 // spells out the whole output where the plain station shows no banner.
 std::vector<Row> FailureRows()
 {
-    const std::string bmc_silent = "the BMC does not answer; run talvek-station-setup --check .";
+    const std::string bmc_silent = "the BMC does not answer; check ./kovripmi, the IPMI driver or network";
     const std::string not_kept =
         "the BMC did not keep the new MAC; run again, then send it to repair";
     const std::string set_eth0 = "Set eth0 Mac Address Success!\n";

@@ -20,7 +20,7 @@ static const char *const kReasons[CAUSE_COUNT] = {
     /* CAUSE_NO_MAC */ "a named port got no MAC; give its MAC or name only ports with one",
     /* CAUSE_NOT_ALLOWED */ "the MAC is outside the allow-list; check the label is this board's",
     /* CAUSE_SAME_MAC */ "both ports were given one MAC; scan both labels again",
-    /* CAUSE_BMC_SILENT */ "the BMC does not answer; run talvek-station-setup --check .",
+    /* CAUSE_BMC_SILENT */ "the BMC does not answer; check ./kovripmi, the IPMI driver or network",
     /* CAUSE_MAC_READ */ "the BMC did not answer the MAC read; nothing written, run again",
     /* CAUSE_WRITE */ "the BMC refused the MAC write; run again",
     /* CAUSE_NO_PORT */ "the arguments name no port; name the ports to program (1, 2)",
