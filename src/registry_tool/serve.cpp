@@ -218,6 +218,15 @@ int RegToolServe(const REGISTRY_CONF *conf, const REGTOOL_ARGS *args)
             res.set_content("busy, try again\n", "text/plain");
             return httplib::Server::HandlerResponse::Handled;
         }
+        // A GET's body is not read by the library; refuse one rather than
+        // leave it in the connection as the next request.
+        if (req.has_header("Transfer-Encoding") ||
+            strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > kMaxBody) {
+            res.status = 413;
+            res.set_header("Connection", "close");
+            res.set_content("request too large\n", "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (req.method != "GET" && req.method != "HEAD") {
             res.status = 405;
             res.set_header("Allow", "GET, HEAD");
