@@ -66,6 +66,6 @@ int RegToolReport(REG_DB *db, const REGTOOL_ARGS *args)
         return RegToolError("MAC registry unavailable: %s", err);
     if (WriteWhole(args->Html, RenderViewHtml(figures, period, now, 0)) != 0)
         return 1;
-    printf("Report of %ld runs written to %s\n", figures.Summary.Runs, args->Html);
+    printf("Report written to %s (runs: %ld)\n", args->Html, figures.Summary.Runs);
     return 0;
 }
