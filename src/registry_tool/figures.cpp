@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 // The period's runs, with ?1 since, ?2 until and ?3 station ("" for none).
 // The station is compared first so that PostgreSQL takes ?3 as text.
@@ -23,36 +24,25 @@
     "WITH p AS (SELECT r.run_id, r.board_key, r.station, r.started_utc, r.verdict, " FIRST_RUN     \
     " AS first FROM runs r" PERIOD_WHERE ") "
 
-// Milliseconds since midnight of a stored time: the text is fixed-width, so
-// plain substrings read it the same way on both back ends.
-#define DAY_MS(t)                                                                                  \
-    "(((CAST(substr(" t ", 12, 2) AS INTEGER) * 60 + CAST(substr(" t ", 15, 2) AS INTEGER)) * 60"  \
-    " + CAST(substr(" t ", 18, 2) AS INTEGER)) * 1000 + CAST(substr(" t ", 21, 3) AS INTEGER))"
-
-// A run's duration in tenths of a second. A run is minutes long: one that
-// ends on a later day than it started crossed one midnight.
-#define DURATION_TENTHS                                                                            \
-    "((" DAY_MS("r.ended_utc") " - " DAY_MS("r.started_utc") " + CASE WHEN"                      \
-    " substr(r.ended_utc, 1, 10) > substr(r.started_utc, 1, 10) THEN 86400000 ELSE 0 END) / 100)"
-
-static const char kSummarySql[] =
-    PERIOD_WITH_FIRST
-    "SELECT count(*), count(DISTINCT COALESCE(board_key, run_id)),"
-    " sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END),"
-    " sum(CASE WHEN verdict = 'FAIL' THEN 1 ELSE 0 END),"
-    " sum(first), sum(CASE WHEN first = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
-    " min(started_utc), max(started_utc) FROM p";
+// The summary's counts are the sums of the hours (one pass of the board
+// probe for both); this adds what hours cannot give.
+static const char kBoardsSql[] =
+    "SELECT count(DISTINCT COALESCE(r.board_key, r.run_id)), min(r.started_utc),"
+    " max(r.started_utc) FROM runs r" PERIOD_WHERE;
 
 static const char kHoursSql[] =
     PERIOD_WITH_FIRST
     "SELECT substr(started_utc, 1, 13), station, count(*), sum(first),"
-    " sum(CASE WHEN first = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END)"
+    " sum(CASE WHEN first = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
+    " sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END),"
+    " sum(CASE WHEN verdict = 'FAIL' THEN 1 ELSE 0 END)"
     " FROM p GROUP BY substr(started_utc, 1, 13), station"
     " ORDER BY substr(started_utc, 1, 13), station";
 
-static const char kDurationsSql[] =
-    "SELECT r.station, " DURATION_TENTHS ", count(*) FROM runs r" PERIOD_WHERE
-    " GROUP BY r.station, " DURATION_TENTHS " ORDER BY r.station, " DURATION_TENTHS;
+// Durations are worked out here from the two stored times: cheaper than
+// the same arithmetic on text in SQL, and the same on both back ends.
+static const char kDurationsSql[] = "SELECT r.station, r.started_utc, r.ended_utc FROM runs r"
+    PERIOD_WHERE;
 
 static const char kMessagesSql[] =
     "SELECT COALESCE(r.message, ''), count(*) FROM runs r" PERIOD_WHERE
@@ -94,46 +84,72 @@ static std::string Text(const char *text)
     return text ? text : "";
 }
 
-static int TakeSummary(void *ctx, int ncols, const char *const *c)
+static int TakeBoards(void *ctx, int ncols, const char *const *c)
 {
-    if (ncols != 8)
+    if (ncols != 3)
         return 1;
     VIEW_SUMMARY *s = static_cast<VIEW_SUMMARY *>(ctx);
-    s->Runs = Number(c[0]);
-    s->Boards = Number(c[1]);
-    s->Pass = Number(c[2]);
-    s->Fail = Number(c[3]);
-    s->Other = s->Runs - s->Pass - s->Fail;
-    s->FirstRuns = Number(c[4]);
-    s->FirstPass = Number(c[5]);
-    s->FirstUtc = Text(c[6]);
-    s->LastUtc = Text(c[7]);
+    s->Boards = Number(c[0]);
+    s->FirstUtc = Text(c[1]);
+    s->LastUtc = Text(c[2]);
     return 0;
 }
 
 static int TakeHour(void *ctx, int ncols, const char *const *c)
 {
-    if (ncols != 5)
+    if (ncols != 7)
         return 1;
+    VIEW_FIGURES *f = static_cast<VIEW_FIGURES *>(ctx);
     VIEW_HOUR h;
     h.HourUtc = Text(c[0]);
     h.Station = Text(c[1]);
     h.Runs = Number(c[2]);
     h.FirstRuns = Number(c[3]);
     h.FirstPass = Number(c[4]);
-    static_cast<std::vector<VIEW_HOUR> *>(ctx)->push_back(h);
+    f->Hours.push_back(h);
+    VIEW_SUMMARY &s = f->Summary;
+    s.Runs += h.Runs;
+    s.FirstRuns += h.FirstRuns;
+    s.FirstPass += h.FirstPass;
+    s.Pass += Number(c[5]);
+    s.Fail += Number(c[6]);
+    s.Other = s.Runs - s.Pass - s.Fail;
     return 0;
 }
 
+// Milliseconds since the start of the month of a stored time
+// ("YYYY-MM-DDTHH:MM:SS.mmmZ"), or -1 when it is not of that form.
+static long long MonthMs(const char *t)
+{
+    static const int at[] = {8, 11, 14, 17, 20};
+    static const long long unit[] = {86400000, 3600000, 60000, 1000, 1};
+    long long ms = 0;
+    for (int k = 0; k < 5; k++) {
+        int width = k == 4 ? 3 : 2, v = 0;
+        for (int d = 0; d < width; d++) {
+            char c = t[at[k] + d];
+            if (c < '0' || c > '9')
+                return -1;
+            v = v * 10 + (c - '0');
+        }
+        ms += v * unit[k];
+    }
+    return ms;
+}
+
+// Per station, a count per tenth of a second; a run is minutes long, so
+// one that ends in a later month than it started crossed one month's end
+// and is left out rather than guessed.
+using DurationCounts = std::map<std::string, std::map<long, long>>;
+
 static int TakeDuration(void *ctx, int ncols, const char *const *c)
 {
-    if (ncols != 3)
+    if (ncols != 3 || !c[0] || !c[1] || !c[2] || strlen(c[1]) < 23 || strlen(c[2]) < 23)
         return 1;
-    VIEW_DURATION d;
-    d.Station = Text(c[0]);
-    d.Tenths = Number(c[1]);
-    d.Count = Number(c[2]);
-    static_cast<std::vector<VIEW_DURATION> *>(ctx)->push_back(d);
+    long long from = MonthMs(c[1]), to = MonthMs(c[2]);
+    if (from < 0 || to < 0 || strncmp(c[1], c[2], 7) != 0)
+        return 0;
+    (*static_cast<DurationCounts *>(ctx))[c[0]][static_cast<long>((to - from) / 100)]++;
     return 0;
 }
 
@@ -235,20 +251,30 @@ int LoadViewFigures(REG_DB *db, const VIEW_PERIOD *period, const std::vector<VIE
 {
     *out = VIEW_FIGURES{};
     const char *params[] = {period->Since, period->Until, period->Station};
+    DurationCounts durations;
     struct {
         const char *sql;
         RegRowFn fn;
         void *ctx;
     } steps[] = {
-        {kSummarySql, TakeSummary, &out->Summary},
-        {kHoursSql, TakeHour, &out->Hours},
-        {kDurationsSql, TakeDuration, &out->Durations},
+        {kBoardsSql, TakeBoards, &out->Summary},
+        {kHoursSql, TakeHour, out},
+        {kDurationsSql, TakeDuration, &durations},
         {kMessagesSql, TakeMessage, &out->Messages},
         {kEventsSql, TakeEvent, &out->Events},
     };
     for (const auto &step : steps) {
         if (RegDbQuery(db, step.sql, 3, params, step.fn, step.ctx, err, err_size) != 0)
             return 1;
+    }
+    for (const auto &station : durations) {
+        for (const auto &tenths : station.second) {
+            VIEW_DURATION d;
+            d.Station = station.first;
+            d.Tenths = tenths.first;
+            d.Count = tenths.second;
+            out->Durations.push_back(d);
+        }
     }
     return LoadViewPools(db, ranges, now_utc, &out->Pools, err, err_size);
 }

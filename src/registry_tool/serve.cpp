@@ -9,7 +9,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
