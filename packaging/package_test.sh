@@ -70,6 +70,9 @@ sort >"$tmp/expected" <<'EOF'
 ./usr/lib/talvek/
 ./usr/lib/talvek/kovripmi
 ./usr/lib/talvek/kovripmi-sim
+./usr/lib/systemd/
+./usr/lib/systemd/system/
+./usr/lib/systemd/system/talvek-registry-serve.service
 ./usr/share/
 ./usr/share/doc/
 ./usr/share/doc/talvek/

@@ -64,8 +64,38 @@ static const char *const kVersion1[] = {
     nullptr,
 };
 
+// The line view: indexes for its figures, and read-only views for
+// dashboards that read the database directly. Hours are UTC, as stored
+// ("2026-01-02T03"); a first run is the board's first on record.
+static const char *const kVersion2[] = {
+    // A board's earlier runs in one probe (first-pass yield), and the pool
+    // counts from the index alone.
+    "CREATE INDEX IF NOT EXISTS runs_board_started ON runs (board_key, started_utc)",
+    "CREATE INDEX IF NOT EXISTS macs_pool ON macs (mac, state, reserved_utc)",
+    "CREATE VIEW talvek_runs_per_hour AS"
+    " SELECT substr(started_utc, 1, 13) AS hour_utc, station, count(*) AS runs,"
+    " sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END) AS pass,"
+    " sum(CASE WHEN verdict = 'FAIL' THEN 1 ELSE 0 END) AS fail,"
+    " sum(CASE WHEN verdict IN ('PASS', 'FAIL') THEN 0 ELSE 1 END) AS other"
+    " FROM runs GROUP BY substr(started_utc, 1, 13), station",
+    "CREATE VIEW talvek_yield_per_station_hour AS"
+    " SELECT hour_utc, station, count(*) AS first_runs,"
+    " sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END) AS first_pass,"
+    " 100.0 * sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END) / count(*) AS first_pass_yield"
+    " FROM (SELECT substr(r.started_utc, 1, 13) AS hour_utc, r.station, r.verdict FROM runs r"
+    " WHERE r.board_key IS NULL OR NOT EXISTS (SELECT 1 FROM runs e"
+    " WHERE e.board_key = r.board_key AND (e.started_utc < r.started_utc"
+    " OR (e.started_utc = r.started_utc AND e.run_id < r.run_id)))) AS f"
+    " GROUP BY hour_utc, station",
+    "CREATE VIEW talvek_failure_reasons AS"
+    " SELECT substr(started_utc, 1, 10) AS day_utc, station, COALESCE(message, '') AS message,"
+    " count(*) AS runs FROM runs WHERE verdict <> 'PASS'"
+    " GROUP BY substr(started_utc, 1, 10), station, COALESCE(message, '')",
+    nullptr,
+};
+
 // Steps by version: kSteps[v - 1] takes a database from version v - 1 to v.
-static const char *const *const kSteps[kRegistrySchemaVersion] = {kVersion1};
+static const char *const *const kSteps[kRegistrySchemaVersion] = {kVersion1, kVersion2};
 
 static const char kVersionTable[] = "CREATE TABLE IF NOT EXISTS talvek_schema ("
                                     " version INTEGER PRIMARY KEY,"

@@ -46,6 +46,15 @@
 //     station TEXT NOT NULL, reason TEXT NOT NULL, released_utc TEXT NOT NULL
 //     index releases_mac (mac)
 //
+// Version 2 (the line view) adds:
+//   index runs_board_started (board_key, started_utc)   -- a board's first run
+//   index macs_pool (mac, state, reserved_utc)          -- pool counts by range
+//   read-only views, hours and days in UTC as stored:
+//   talvek_runs_per_hour           hour_utc ("YYYY-MM-DDTHH"), station, runs, pass, fail, other
+//   talvek_yield_per_station_hour  hour_utc, station, first_runs, first_pass, first_pass_yield
+//                                  (percent; a first run is the board's first on record)
+//   talvek_failure_reasons         day_utc, station, message, runs (runs that did not pass)
+//
 // A release sets macs.state to 'released' (the holder columns stay as they
 // were until a new reservation overwrites them) and appends to releases in
 // the same transaction.
@@ -56,7 +65,7 @@
 
 #include "registry/db.h"
 
-constexpr int kRegistrySchemaVersion = 1;
+constexpr int kRegistrySchemaVersion = 2;
 
 // The version the database holds: 0 when it has no schema yet.
 int RegistrySchemaVersion(REG_DB *db, int *version, char *err, size_t err_size);

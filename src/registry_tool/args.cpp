@@ -16,6 +16,14 @@ const char kRegToolUsage[] =
     "  export --format csv|json [--since TIME]\n"
     "                                    one row per run and port (TIME in UTC: YYYY-MM-DD[THH:MM[:SS]])\n"
     "  stats                             runs, PASS and FAIL by day and station\n"
+    "  report --html FILE [--since TIME] [--until TIME] [--station NAME] [--ini FILE ...]\n"
+    "                                    the line view as one self-contained HTML file\n"
+    "  pools --ini FILE ... [--format text|csv|json]\n"
+    "                                    use of each allow-list range; exit status 1 at or\n"
+    "                                    above 95 % used or under 7 days left\n"
+    "  serve [--listen ADDR:PORT] [--station NAME] [--ini FILE ...]\n"
+    "                                    the line view of the last 24 hours over HTTP\n"
+    "                                    (default 127.0.0.1:8080)\n"
     "The registry is the one TALVEK.conf in the current directory names, unless --registry\n"
     "gives one: sqlite, sqlite:PATH, postgresql://... or \"host=... dbname=...\".\n"
     "Exit status: 0 done, 1 error, 2 usage error.\n";
@@ -94,6 +102,7 @@ static int CommandByName(const char *name, RegToolCommand *command)
     } commands[] = {
         {"init", REGTOOL_INIT},       {"who", REGTOOL_WHO},       {"board", REGTOOL_BOARD},
         {"release", REGTOOL_RELEASE}, {"export", REGTOOL_EXPORT}, {"stats", REGTOOL_STATS},
+        {"report", REGTOOL_REPORT},   {"pools", REGTOOL_POOLS},   {"serve", REGTOOL_SERVE},
     };
     for (const auto &c : commands) {
         if (strcmp(name, c.name) == 0) {
@@ -106,12 +115,30 @@ static int CommandByName(const char *name, RegToolCommand *command)
 
 // Options that take a value; which commands accept them is checked after
 // the whole line is read, so their order does not matter.
-enum { OPT_REGISTRY, OPT_REASON, OPT_FORMAT, OPT_SINCE, OPT_COUNT };
-static const char *const kOptionNames[OPT_COUNT] = {"registry", "reason", "format", "since"};
+enum {
+    OPT_REGISTRY,
+    OPT_REASON,
+    OPT_FORMAT,
+    OPT_SINCE,
+    OPT_UNTIL,
+    OPT_HTML,
+    OPT_STATION,
+    OPT_LISTEN,
+    OPT_INI,  // the one option that may be given more than once
+    OPT_COUNT
+};
+static const char *const kOptionNames[OPT_COUNT] = {
+    "registry", "reason", "format", "since", "until", "html", "station", "listen", "ini"};
+
+// The --ini values, in order.
+struct INI_LIST {
+    const char *Files[kRegToolMaxIni];
+    int Count;
+};
 
 // Splits "--name=value" or "--name value"; *i moves past what was used.
-static int TakeOption(int argc, char **argv, int *i, const char *values[OPT_COUNT], char *err,
-                      size_t err_size)
+static int TakeOption(int argc, char **argv, int *i, const char *values[OPT_COUNT],
+                      INI_LIST *ini, char *err, size_t err_size)
 {
     const char *arg = argv[*i] + 2;
     const char *eq = strchr(arg, '=');
@@ -119,7 +146,7 @@ static int TakeOption(int argc, char **argv, int *i, const char *values[OPT_COUN
     for (int k = 0; k < OPT_COUNT; k++) {
         if (strlen(kOptionNames[k]) != name_len || strncmp(arg, kOptionNames[k], name_len) != 0)
             continue;
-        if (values[k])
+        if (values[k] && k != OPT_INI)
             return UsageError(err, err_size, "--%s given twice", kOptionNames[k]);
         if (eq) {
             values[k] = eq + 1;
@@ -127,6 +154,11 @@ static int TakeOption(int argc, char **argv, int *i, const char *values[OPT_COUN
             values[k] = argv[++*i];
         } else {
             return UsageError(err, err_size, "--%s needs a value", kOptionNames[k]);
+        }
+        if (k == OPT_INI) {
+            if (ini->Count == kRegToolMaxIni)
+                return UsageError(err, err_size, "more than %d --ini files", kRegToolMaxIni);
+            ini->Files[ini->Count++] = values[k];
         }
         return 0;
     }
@@ -143,13 +175,61 @@ static bool IsBlank(const char *text)
 }
 
 // Checks the options against the command and fills args from them.
-static int ApplyOptions(const char *values[OPT_COUNT], REGTOOL_ARGS *args, char *err,
-                        size_t err_size)
+// The line view's options: report, pools and serve.
+static int ApplyViewOptions(const char *values[OPT_COUNT], const INI_LIST *ini,
+                            REGTOOL_ARGS *args, char *err, size_t err_size)
 {
-    static const RegToolCommand owner[OPT_COUNT] = {REGTOOL_NONE, REGTOOL_RELEASE, REGTOOL_EXPORT,
-                                                    REGTOOL_EXPORT};
+    for (int k = 0; k < ini->Count; k++)
+        args->Ini[k] = ini->Files[k];
+    args->IniCount = ini->Count;
+    args->Html = values[OPT_HTML];
+    args->Listen = values[OPT_LISTEN];
+    const char *station = values[OPT_STATION];
+    if (station && (*station == '\0' || strlen(station) > kRegToolKeyMax))
+        return UsageError(err, err_size, "--station needs a name of 1 to %zu characters",
+                          kRegToolKeyMax);
+    args->Station = station;
+    if (args->Command == REGTOOL_REPORT && !args->Html)
+        return UsageError(err, err_size, "report needs --html FILE");
+    if (args->Command == REGTOOL_POOLS && ini->Count == 0)
+        return UsageError(err, err_size, "pools needs --ini FILE (an allow-list)");
+    const char *until = values[OPT_UNTIL];
+    if (until && NormalizeUtcTime(until, args->Until, sizeof args->Until) != 0)
+        return UsageError(err, err_size,
+                          "--until '%s' is not a UTC time YYYY-MM-DD[THH:MM[:SS]]", until);
+    const char *format = values[OPT_FORMAT];
+    if (args->Command == REGTOOL_POOLS && format) {
+        static const char *const names[] = {"text", "csv", "json"};
+        int k = 0;
+        while (k < 3 && strcmp(format, names[k]) != 0)
+            k++;
+        if (k == 3)
+            return UsageError(err, err_size, "unknown pools format '%s' (text, csv or json)",
+                              format);
+        args->PoolFormat = static_cast<RegToolPoolFormat>(k);
+    }
+    return 0;
+}
+
+static int ApplyOptions(const char *values[OPT_COUNT], const INI_LIST *ini, REGTOOL_ARGS *args,
+                        char *err, size_t err_size)
+{
+    // Which commands take each option, a bit per command.
+#define ONLY(c) (1u << (c))
+    static const unsigned owners[OPT_COUNT] = {
+        ~0u,
+        ONLY(REGTOOL_RELEASE),
+        ONLY(REGTOOL_EXPORT) | ONLY(REGTOOL_POOLS),
+        ONLY(REGTOOL_EXPORT) | ONLY(REGTOOL_REPORT),
+        ONLY(REGTOOL_REPORT),
+        ONLY(REGTOOL_REPORT),
+        ONLY(REGTOOL_REPORT) | ONLY(REGTOOL_SERVE),
+        ONLY(REGTOOL_SERVE),
+        ONLY(REGTOOL_REPORT) | ONLY(REGTOOL_POOLS) | ONLY(REGTOOL_SERVE),
+    };
+#undef ONLY
     for (int k = OPT_REASON; k < OPT_COUNT; k++) {
-        if (values[k] && owner[k] != args->Command)
+        if (values[k] && (owners[k] & (1u << args->Command)) == 0)
             return UsageError(err, err_size, "--%s does not go with this command", kOptionNames[k]);
     }
     const char *registry = values[OPT_REGISTRY];
@@ -183,6 +263,15 @@ static int ApplyOptions(const char *values[OPT_COUNT], REGTOOL_ARGS *args, char 
             return UsageError(err, err_size,
                               "--since '%s' is not a UTC time YYYY-MM-DD[THH:MM[:SS]]", since);
     }
+    if (args->Command == REGTOOL_REPORT) {
+        const char *since = values[OPT_SINCE];
+        if (since && NormalizeUtcTime(since, args->Since, sizeof args->Since) != 0)
+            return UsageError(err, err_size,
+                              "--since '%s' is not a UTC time YYYY-MM-DD[THH:MM[:SS]]", since);
+    }
+    if (args->Command == REGTOOL_REPORT || args->Command == REGTOOL_POOLS ||
+        args->Command == REGTOOL_SERVE)
+        return ApplyViewOptions(values, ini, args, err, err_size);
     return 0;
 }
 
@@ -212,6 +301,7 @@ int ParseRegToolArgs(int argc, char **argv, REGTOOL_ARGS *args, char *err, size_
 {
     *args = REGTOOL_ARGS{};
     const char *values[OPT_COUNT] = {};
+    INI_LIST ini = {};
     const char *words[3] = {};  // the command, its operand, one too many
     int nwords = 0;
     bool options_done = false;
@@ -223,7 +313,7 @@ int ParseRegToolArgs(int argc, char **argv, REGTOOL_ARGS *args, char *err, size_
             args->Command = REGTOOL_HELP;
             return 0;
         } else if (!options_done && strncmp(arg, "--", 2) == 0) {
-            if (TakeOption(argc, argv, &i, values, err, err_size) != 0)
+            if (TakeOption(argc, argv, &i, values, &ini, err, err_size) != 0)
                 return 2;
         } else if (!options_done && arg[0] == '-' && arg[1] != '\0') {
             return UsageError(err, err_size, "unknown option '%s'", arg);
@@ -239,5 +329,5 @@ int ParseRegToolArgs(int argc, char **argv, REGTOOL_ARGS *args, char *err, size_
         return UsageError(err, err_size, "unexpected argument '%s'", words[2]);
     if (TakeOperand(words[1], args, err, err_size) != 0)
         return 2;
-    return ApplyOptions(values, args, err, err_size);
+    return ApplyOptions(values, &ini, args, err, err_size);
 }

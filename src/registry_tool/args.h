@@ -14,15 +14,20 @@ enum RegToolCommand {
     REGTOOL_RELEASE,
     REGTOOL_EXPORT,
     REGTOOL_STATS,
+    REGTOOL_REPORT,
+    REGTOOL_POOLS,
+    REGTOOL_SERVE,
 };
 
 enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON };
+enum RegToolPoolFormat { REGTOOL_POOLS_TEXT = 0, REGTOOL_POOLS_CSV, REGTOOL_POOLS_JSON };
 
 // Longest board key, release reason and registry URL taken; longer input is
 // a usage error rather than something silently cut short.
 constexpr size_t kRegToolKeyMax = 255;
 constexpr size_t kRegToolReasonMax = 500;
 constexpr size_t kRegToolUrlMax = 1023;
+constexpr int kRegToolMaxIni = 16;  // --ini files of one command
 
 struct REGTOOL_ARGS {
     RegToolCommand Command;
@@ -31,7 +36,14 @@ struct REGTOOL_ARGS {
     const char *Key;       // board
     const char *Reason;    // release
     RegToolFormat Format;  // export
-    char Since[32];        // export --since, as "YYYY-MM-DDTHH:MM:SS.mmmZ"; "" = all
+    char Since[32];        // export, report --since, as "YYYY-MM-DDTHH:MM:SS.mmmZ"; "" = all
+    char Until[32];        // report --until, the same form; "" = no end
+    const char *Html;      // report --html FILE
+    const char *Station;   // report, serve --station NAME, or nullptr: every station
+    const char *Ini[kRegToolMaxIni];  // report, pools, serve --ini FILE, in order
+    int IniCount;
+    RegToolPoolFormat PoolFormat;  // pools --format
+    const char *Listen;            // serve --listen ADDR:PORT, or nullptr: the default
 };
 
 // Fills args from the command line (argv[0] is the program name; argv

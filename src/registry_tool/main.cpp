@@ -6,6 +6,7 @@
 #include "registry_tool/args.h"
 #include "registry_tool/commands.h"
 #include "registry_tool/open_registry.h"
+#include "registry_tool/view.h"
 
 static int Init(REG_DB *db)
 {
@@ -41,6 +42,12 @@ static int Dispatch(const REGTOOL_ARGS *args, const REGISTRY_CONF *conf, REG_DB 
         return RegToolExport(db, args->Format, args->Since, stdout);
     case REGTOOL_STATS:
         return RegToolStats(db);
+    case REGTOOL_REPORT:
+        return RegToolReport(db, args);
+    case REGTOOL_POOLS: {
+        std::vector<VIEW_RANGE> ranges;
+        return ReadIniRanges(args, &ranges) != 0 ? 1 : RegToolPools(db, ranges, args->PoolFormat);
+    }
     default:
         return RegToolError("internal error: no command");
     }
@@ -61,6 +68,9 @@ int main(int argc, char **argv)
     static REGISTRY_CONF conf;
     if (ResolveRegistry(args.Registry, &conf) != 0)
         return 1;
+    // serve owns its connection: the registry may be down when it starts.
+    if (args.Command == REGTOOL_SERVE)
+        return RegToolServe(&conf, &args);
     REG_DB *db = nullptr;
     if (OpenRegistry(&conf, args.Command == REGTOOL_INIT, &db) != 0)
         return 1;

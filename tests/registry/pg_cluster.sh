@@ -8,6 +8,7 @@
 # collide), runs COMMAND with
 #   TALVEK_TEST_PG   a key/value connection string to the database "talvek"
 #   PGHOST, PGUSER, PGDATABASE   the same, for psql and libpq defaults
+#   TALVEK_TEST_PG_CTL   the server's pg_ctl command (as its owner, with -D and -l)
 # and stops the server and removes the directory on every way out, failures
 # and signals included.  Exit status: COMMAND's, or 77 (skipped) with the
 # reason on standard error when no server can be had.
@@ -104,6 +105,9 @@ fi
 
 export PGHOST=$dir PGUSER=talvek PGDATABASE=talvek
 export TALVEK_TEST_PG="host=$dir user=talvek dbname=talvek"
+# For tests that stop and start the server under a client: pg_ctl with its
+# data directory and log ("restart" starts a stopped server with the options above).
+export TALVEK_TEST_PG_CTL="${as_owner[*]} $bindir/pg_ctl -D $data -l $log"
 cd "$here"
 # In the background, so that a signal to the harness is acted on at once
 # instead of after the command ends.

@@ -1,0 +1,280 @@
+#include "registry_tool/figures.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+
+// The period's runs, with ?1 since, ?2 until and ?3 station ("" for none).
+// The station is compared first so that PostgreSQL takes ?3 as text.
+#define PERIOD_WHERE                                                                               \
+    " WHERE r.started_utc >= ?1 AND (r.started_utc < ?2 OR ?2 = '')"                               \
+    " AND (r.station = ?3 OR ?3 = '')"
+
+// 1 when the run is its board's first on record (ties broken by run id); a
+// run without a board key is a board of its own. runs_board_started makes
+// it one index probe per run, however long the history.
+#define FIRST_RUN                                                                                  \
+    "CASE WHEN r.board_key IS NULL OR NOT EXISTS (SELECT 1 FROM runs e"                            \
+    " WHERE e.board_key = r.board_key AND (e.started_utc < r.started_utc"                          \
+    " OR (e.started_utc = r.started_utc AND e.run_id < r.run_id))) THEN 1 ELSE 0 END"
+
+#define PERIOD_WITH_FIRST                                                                          \
+    "WITH p AS (SELECT r.run_id, r.board_key, r.station, r.started_utc, r.verdict, " FIRST_RUN     \
+    " AS first FROM runs r" PERIOD_WHERE ") "
+
+// The summary's counts are the sums of the hours (one pass of the board
+// probe for both); this adds what hours cannot give.
+static const char kBoardsSql[] =
+    "SELECT count(DISTINCT COALESCE(r.board_key, r.run_id)), min(r.started_utc),"
+    " max(r.started_utc) FROM runs r" PERIOD_WHERE;
+
+static const char kHoursSql[] =
+    PERIOD_WITH_FIRST
+    "SELECT substr(started_utc, 1, 13), station, count(*), sum(first),"
+    " sum(CASE WHEN first = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
+    " sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END),"
+    " sum(CASE WHEN verdict = 'FAIL' THEN 1 ELSE 0 END)"
+    " FROM p GROUP BY substr(started_utc, 1, 13), station"
+    " ORDER BY substr(started_utc, 1, 13), station";
+
+// Durations are worked out here from the two stored times: cheaper than
+// the same arithmetic on text in SQL, and the same on both back ends.
+static const char kDurationsSql[] = "SELECT r.station, r.started_utc, r.ended_utc FROM runs r"
+    PERIOD_WHERE;
+
+static const char kMessagesSql[] =
+    "SELECT COALESCE(r.message, ''), count(*) FROM runs r" PERIOD_WHERE
+    " AND r.verdict <> 'PASS' GROUP BY COALESCE(r.message, '')"
+    " ORDER BY count(*) DESC, COALESCE(r.message, '')";
+
+// Refusals are the runs whose message is the registry's duplicate refusal.
+static const char kEventsSql[] =
+    "SELECT * FROM ("
+    "SELECT r.started_utc AS at, 'refusal' AS kind, r.board_key AS board, r.station AS station,"
+    " r.message AS text FROM runs r" PERIOD_WHERE
+    " AND r.message LIKE 'Mac % is already registered to board %'"
+    " UNION ALL "
+    "SELECT l.released_utc, 'release', l.board_key, l.station, l.mac_text || ': ' || l.reason"
+    " FROM releases l WHERE l.released_utc >= ?1 AND (l.released_utc < ?2 OR ?2 = '')"
+    " AND (l.station = ?3 OR ?3 = '')"
+    ") AS events ORDER BY at DESC, kind LIMIT 20";
+
+// ?1 the range's lowest MAC, ?2 its mask, ?3 its highest MAC, ?4 the start
+// of the burn-rate window. The bounds let the primary key find the range;
+// the mask check keeps ranges with holes exact (the casts: an expression
+// has no column type to convert the bound text to).
+static const char kPoolSql[] =
+    "SELECT count(*), sum(CASE WHEN state = 'released' THEN 1 ELSE 0 END),"
+    " sum(CASE WHEN state <> 'released' AND reserved_utc >= ?4 THEN 1 ELSE 0 END)"
+    " FROM macs WHERE mac >= ?1 AND mac <= ?3 AND (mac & CAST(?2 AS BIGINT)) = CAST(?1 AS BIGINT)";
+
+static_assert(kViewEvents == 20, "kEventsSql's LIMIT");
+
+static constexpr uint64_t kMac48 = 0xFFFFFFFFFFFFull;
+
+static long Number(const char *text)
+{
+    return text ? strtol(text, nullptr, 10) : 0;
+}
+
+static std::string Text(const char *text)
+{
+    return text ? text : "";
+}
+
+static int TakeBoards(void *ctx, int ncols, const char *const *c)
+{
+    if (ncols != 3)
+        return 1;
+    VIEW_SUMMARY *s = static_cast<VIEW_SUMMARY *>(ctx);
+    s->Boards = Number(c[0]);
+    s->FirstUtc = Text(c[1]);
+    s->LastUtc = Text(c[2]);
+    return 0;
+}
+
+static int TakeHour(void *ctx, int ncols, const char *const *c)
+{
+    if (ncols != 7)
+        return 1;
+    VIEW_FIGURES *f = static_cast<VIEW_FIGURES *>(ctx);
+    VIEW_HOUR h;
+    h.HourUtc = Text(c[0]);
+    h.Station = Text(c[1]);
+    h.Runs = Number(c[2]);
+    h.FirstRuns = Number(c[3]);
+    h.FirstPass = Number(c[4]);
+    f->Hours.push_back(h);
+    VIEW_SUMMARY &s = f->Summary;
+    s.Runs += h.Runs;
+    s.FirstRuns += h.FirstRuns;
+    s.FirstPass += h.FirstPass;
+    s.Pass += Number(c[5]);
+    s.Fail += Number(c[6]);
+    s.Other = s.Runs - s.Pass - s.Fail;
+    return 0;
+}
+
+// Milliseconds since the start of the month of a stored time
+// ("YYYY-MM-DDTHH:MM:SS.mmmZ"), or -1 when it is not of that form.
+static long long MonthMs(const char *t)
+{
+    static const int at[] = {8, 11, 14, 17, 20};
+    static const long long unit[] = {86400000, 3600000, 60000, 1000, 1};
+    long long ms = 0;
+    for (int k = 0; k < 5; k++) {
+        int width = k == 4 ? 3 : 2, v = 0;
+        for (int d = 0; d < width; d++) {
+            char c = t[at[k] + d];
+            if (c < '0' || c > '9')
+                return -1;
+            v = v * 10 + (c - '0');
+        }
+        ms += v * unit[k];
+    }
+    return ms;
+}
+
+// Per station, a count per tenth of a second; a run is minutes long, so
+// one that ends in a later month than it started crossed one month's end
+// and is left out rather than guessed.
+using DurationCounts = std::map<std::string, std::map<long, long>>;
+
+static int TakeDuration(void *ctx, int ncols, const char *const *c)
+{
+    if (ncols != 3 || !c[0] || !c[1] || !c[2] || strlen(c[1]) < 23 || strlen(c[2]) < 23)
+        return 1;
+    long long from = MonthMs(c[1]), to = MonthMs(c[2]);
+    if (from < 0 || to < 0 || strncmp(c[1], c[2], 7) != 0)
+        return 0;
+    (*static_cast<DurationCounts *>(ctx))[c[0]][static_cast<long>((to - from) / 100)]++;
+    return 0;
+}
+
+static int TakeMessage(void *ctx, int ncols, const char *const *c)
+{
+    if (ncols != 2)
+        return 1;
+    VIEW_MESSAGE m;
+    m.Message = Text(c[0]);
+    m.Count = Number(c[1]);
+    static_cast<std::vector<VIEW_MESSAGE> *>(ctx)->push_back(m);
+    return 0;
+}
+
+static int TakeEvent(void *ctx, int ncols, const char *const *c)
+{
+    if (ncols != 5)
+        return 1;
+    VIEW_EVENT e;
+    e.WhenUtc = Text(c[0]);
+    e.Kind = Text(c[1]);
+    e.Board = Text(c[2]);
+    e.Station = Text(c[3]);
+    e.Text = Text(c[4]);
+    static_cast<std::vector<VIEW_EVENT> *>(ctx)->push_back(e);
+    return 0;
+}
+
+static int TakePool(void *ctx, int ncols, const char *const *c)
+{
+    if (ncols != 3)
+        return 1;
+    VIEW_POOL *p = static_cast<VIEW_POOL *>(ctx);
+    p->Released = Number(c[1]);
+    p->Used = Number(c[0]) - p->Released;
+    p->Recent = Number(c[2]);
+    return 0;
+}
+
+uint64_t ViewRangeSize(const VIEW_RANGE &range)
+{
+    uint64_t mask = range.Mask & kMac48;
+    if ((range.Value & ~mask & kMac48) != 0)
+        return 0;
+    int free_bits = 48 - __builtin_popcountll(mask);
+    return 1ull << free_bits;
+}
+
+int ViewStampMinus(const char *at, long seconds, char out[32])
+{
+    struct tm t = {};
+    int ms = 0;
+    if (sscanf(at, "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+               &t.tm_min, &t.tm_sec, &ms) != 7)
+        return 1;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    time_t when = timegm(&t) - seconds;
+    struct tm u;
+    if (gmtime_r(&when, &u) == nullptr)
+        return 1;
+    if (strftime(out, 32, "%Y-%m-%dT%H:%M:%S", &u) != 19 || ms < 0 || ms > 999)
+        return 1;
+    snprintf(out + 19, 32 - 19, ".%03dZ", ms);
+    return 0;
+}
+
+int LoadViewPools(REG_DB *db, const std::vector<VIEW_RANGE> &ranges, const char *now_utc,
+                  std::vector<VIEW_POOL> *out, char *err, size_t err_size)
+{
+    out->clear();
+    char window[32];
+    if (ViewStampMinus(now_utc, 7L * 86400, window) != 0) {
+        snprintf(err, err_size, "bad time '%s'", now_utc);
+        return 1;
+    }
+    for (const VIEW_RANGE &range : ranges) {
+        VIEW_POOL pool;
+        pool.Range = range;
+        pool.Total = ViewRangeSize(range);
+        if (pool.Total != 0) {
+            uint64_t mask = range.Mask & kMac48;
+            char low[24], bits[24], high[24];
+            snprintf(low, sizeof low, "%llu", static_cast<unsigned long long>(range.Value));
+            snprintf(bits, sizeof bits, "%llu", static_cast<unsigned long long>(mask));
+            snprintf(high, sizeof high, "%llu",
+                     static_cast<unsigned long long>(range.Value | (~mask & kMac48)));
+            const char *params[] = {low, bits, high, window};
+            if (RegDbQuery(db, kPoolSql, 4, params, TakePool, &pool, err, err_size) != 0)
+                return 1;
+        }
+        out->push_back(pool);
+    }
+    return 0;
+}
+
+int LoadViewFigures(REG_DB *db, const VIEW_PERIOD *period, const std::vector<VIEW_RANGE> &ranges,
+                    const char *now_utc, VIEW_FIGURES *out, char *err, size_t err_size)
+{
+    *out = VIEW_FIGURES{};
+    const char *params[] = {period->Since, period->Until, period->Station};
+    DurationCounts durations;
+    struct {
+        const char *sql;
+        RegRowFn fn;
+        void *ctx;
+    } steps[] = {
+        {kBoardsSql, TakeBoards, &out->Summary},
+        {kHoursSql, TakeHour, out},
+        {kDurationsSql, TakeDuration, &durations},
+        {kMessagesSql, TakeMessage, &out->Messages},
+        {kEventsSql, TakeEvent, &out->Events},
+    };
+    for (const auto &step : steps) {
+        if (RegDbQuery(db, step.sql, 3, params, step.fn, step.ctx, err, err_size) != 0)
+            return 1;
+    }
+    for (const auto &station : durations) {
+        for (const auto &tenths : station.second) {
+            VIEW_DURATION d;
+            d.Station = station.first;
+            d.Tenths = tenths.first;
+            d.Count = tenths.second;
+            out->Durations.push_back(d);
+        }
+    }
+    return LoadViewPools(db, ranges, now_utc, &out->Pools, err, err_size);
+}
