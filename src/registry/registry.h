@@ -62,7 +62,7 @@ enum REG_DECISION {
 struct REG_HOLDER {
     int Exists;       // 0: the registry has no row for M
     int Released;     // the row's state is 'released'
-    const char *Key;  // nullptr: the holder had no key
+    const char *Key;  // nullptr: the holder had no key (a placeholder key counts as none)
 };
 
 // The decision table (pure): board_key is "" when this board has no key;

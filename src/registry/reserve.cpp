@@ -120,7 +120,8 @@ static void PrintRefusal(REGISTRY_RUN *run, const uint8_t m[6], const HOLDER_ROW
     char line[kRegMessageSize];
     snprintf(line, sizeof(line),
              "Mac %02X-%02X-%02X-%02X-%02X-%02X is already registered to board %s (station %s, %s)",
-             m[0], m[1], m[2], m[3], m[4], m[5], h->KeyNull ? "unknown" : h->Key, h->Station,
+             m[0], m[1], m[2], m[3], m[4], m[5],
+             h->KeyNull || IsPlaceholderId(h->Key) ? "unknown" : h->Key, h->Station,
              h->Reserved);
     printf("Error! %s.\n", line);
     RegistryNoteFailure(run, line);
@@ -165,8 +166,9 @@ static int DecideOne(REGISTRY_RUN *run, const CLAIM *c, char *err, size_t err_si
         const char *params[] = {number, key, run->Conf.Station, run->RunId, stamp};
         return RegDbExec(run->Db, kTakeOver, 5, params, nullptr, err, err_size);
     }
-    if (key == nullptr)
+    if (key == nullptr && h.KeyNull)
         return 0;  // a repeat run of a board that still shows no key
+    // The board's key is recorded; a placeholder the holder had is dropped.
     const char *params[] = {number, key, stamp};
     return RegDbExec(run->Db, kRecordKey, 3, params, nullptr, err, err_size);
 }

@@ -280,6 +280,40 @@ TEST_P(RegistryTest, PlaceholdersNameNoBoard)
     }
 }
 
+// Two boards that differ only in what a filler hides are two boards: the
+// second is refused the first one's MAC. held: the MAC was already held
+// under that key by an earlier registry (nullopt: the first board ran here).
+TEST_P(RegistryTest, FillerIdentitiesJoinNoBoards)
+{
+    const std::string kFillerGuid = "03000200040005000006000700080009";
+    // clang-format off
+    struct { const char *name; std::string guid, serial1, serial2, holder; std::optional<std::string> held; } rows[] = {
+        {"filler GUID as received", kFillerGuid, "SN-A", "SN-B", "SN-A", std::nullopt},
+        {"filler GUID in SMBIOS order", "00020003000400050006000700080009", "SN-A", "SN-B", "SN-A", std::nullopt},
+        {"board serial all zeros", "", "0000000000", "0000000000", "unknown", std::nullopt},
+        {"board serial all F", "", "FFFFFFFF", "ffffffff", "unknown", std::nullopt},
+        {"held under a serial now known as filler", "", "", "0000000000", "unknown", "0000000000"},
+    };
+    // clang-format on
+    for (const auto &row : rows) {
+        reg_.emplace(GetParam());
+        auto board = [&](const std::string &serial) {
+            return Base(row.name)
+                .Scenario(row.guid.empty() ? "" : "guid " + row.guid + "\n")
+                .File("dmi/board_serial", serial + "\n");
+        };
+        if (row.held)
+            reg().Hold(kMac1, row.held, "verified");
+        else
+            Check(board(row.serial1).Passes(kPass1));
+        Check(board(row.serial2)
+                  .FailsWithBanner()
+                  .Has("Error! Mac 02-AB-3C-56-01-A1 is already registered to board " + row.holder +
+                       " (station ")
+                  .Then([](const Station &s, const Result &) { EXPECT_EQ(Writes(s), 0); }));
+    }
+}
+
 // A released MAC goes to the next board that asks; the release is on record.
 TEST_P(RegistryTest, ReleaseFreesForRework)
 {
