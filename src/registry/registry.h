@@ -46,6 +46,7 @@ struct REGISTRY_RUN {
     uint8_t Requested[2][6];
     uint8_t Readback[2][6];
     int Stopped;                    // 1: the registry refused or failed; the run must fail
+    int Unavailable;                // 1: "MAC registry unavailable" was printed (once a run)
     int RowWritten;                 // 1: the runs row is in (RegistryConfirmPass did it)
     char Message[kRegMessageSize];  // the run's failure, for the runs row
 };
@@ -103,8 +104,8 @@ void RegistryNotePort(REGISTRY_RUN *run, int port, int flags, const uint8_t mac[
 // run->Stopped and returns 1: the caller turns the verdict into a FAIL.
 int RegistryConfirmPass(REGISTRY_RUN *run);
 
-// Prints "Error! MAC registry unavailable: <reason>.", records it as the
-// run's failure and sets run->Stopped. Returns 1.
+// Prints "Error! MAC registry unavailable: <reason>." (the first time in a
+// run), records it as the run's failure and sets run->Stopped. Returns 1.
 int RegistryUnavailable(REGISTRY_RUN *run, const char *reason);
 
 // Remembers the first failure text of the run for the runs row.

@@ -9,7 +9,11 @@
 
 int RegistryUnavailable(REGISTRY_RUN *run, const char *reason)
 {
-    printf("Error! MAC registry unavailable: %s.\n", reason);
+    // The first failure is the one to fix; a registry that failed once (a
+    // closed connection, a spent lock budget) fails what follows alike.
+    if (!run->Unavailable)
+        printf("Error! MAC registry unavailable: %s.\n", reason);
+    run->Unavailable = 1;
     char line[kRegMessageSize];
     snprintf(line, sizeof(line), "MAC registry unavailable: %s", reason);
     RegistryNoteFailure(run, line);

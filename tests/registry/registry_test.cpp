@@ -390,6 +390,67 @@ TEST_P(RegistryTest, LostAfterTheWriteFailsKeepingTheReservation)
               }));
 }
 
+// A registry that goes silent after the write fails the run at the
+// deadline instead of hanging the station, and TALVEK.txt never holds the
+// pass meanwhile. PostgreSQL: the server's processes are stopped at the Fast
+// Set MAC (and continued whatever happens); SQLite: another station takes
+// the write lock at the Fast Set MAC and keeps it past the lock budget,
+// watching the record. This case waits out the deadline once per back end.
+TEST_P(RegistryTest, SilentAfterTheWriteFailsAtTheDeadline)
+{
+    Station s;
+    std::atomic<bool> ended{false}, saw_pass{false};
+    std::thread holder;
+    std::string continue_server;
+    Row row = Base("registry silent after the write").FailsWithBanner();
+    if (GetParam() == Backend::kPostgres) {
+        const char *host = getenv("PGHOST");
+        if (host == nullptr)
+            GTEST_SKIP() << "the server's directory is known only under pg_cluster.sh";
+        const std::string processes = "pm=$(head -n 1 '" + std::string(host) +
+                                      "/data/postmaster.pid'); kill -%s $pm $(pgrep -P $pm)";
+        auto signal_all = [&](const char *sig) {
+            char command[512];
+            snprintf(command, sizeof command, processes.c_str(), sig);
+            return std::string(command);
+        };
+        continue_server = signal_all("CONT");
+        row.Setup(AtEachWrite(signal_all("STOP")))
+            .Has("Error! MAC registry unavailable: no answer from the server within " +
+                 std::to_string(kDbStatementDeadlineMs / 1000) + " s.\n");
+    } else {
+        row.Setup(AtEachWrite(": > written; n=0; while [ ! -e locked ] && [ $n -lt 1000 ]; do "
+                              "sleep 0.01; n=$((n + 1)); done"))
+            .Has("Error! MAC registry unavailable: database is locked.\n");
+        holder = std::thread([&] {
+            while (!ended && !s.exists("written"))
+                usleep(1000);  // synchronisation with the run, not a timed wait
+            REG_DB *db = reg().Open();
+            char err[kDbErrorSize] = "";
+            EXPECT_EQ(RegDbBegin(db, err, sizeof err), 0) << err;
+            s.write("locked", "");
+            for (; !ended; usleep(1000))  // watching the run, not a timed wait
+                saw_pass = saw_pass || s.read("TALVEK.txt") == kPass1;
+            RegDbClose(db);
+        });
+    }
+    // The registry answers again once the run is over, on every way out.
+    auto release = [&] {
+        ended = true;
+        if (holder.joinable())
+            holder.join();
+        return continue_server.empty() || system(continue_server.c_str()) == 0;
+    };
+    Check(row.Then([&](const Station &, const Result &) {
+        EXPECT_EQ(Writes(s), 1);
+        EXPECT_TRUE(release());
+        EXPECT_EQ(reg().Held(kMac1), "reserved " + kGuid + "\n");
+    }),
+          s);
+    release();
+    EXPECT_FALSE(saw_pass) << "TALVEK.txt said P while the registry had not taken the PASS";
+}
+
 // A MAC released (for rework) between the write and the verdict is no
 // longer this board's: no PASS.
 TEST_P(RegistryTest, ReleasedDuringTheRunIsNoPass)
