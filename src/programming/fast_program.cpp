@@ -6,6 +6,7 @@
 
 #include "mac.h"
 #include "registry/registry.h"
+#include "run/interrupt.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -21,7 +22,10 @@ static int Reserve(TALVEK_DATA *data, const uint8_t before[2][6], const int read
         if (read[p])
             RegistryNotePort(registry, p, REG_HAVE_BEFORE, before[p]);
     }
-    return RegistryReserve(registry);
+    if (RegistryReserve(registry) != 0)
+        return 1;
+    ArmInterrupts(registry);
+    return 0;
 }
 
 static int ProgramOnePort(TALVEK_DATA *data, int p)

@@ -9,6 +9,7 @@
 #include "mac.h"
 #include "registry/mac48.h"
 #include "registry/registry.h"
+#include "registry/runs.h"
 
 static const char kClaim[] =
     "INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc,"
@@ -181,12 +182,17 @@ int RegistryReserve(REGISTRY_RUN *run)
     int rc = RegDbBegin(run->Db, err, sizeof(err));
     for (int i = 0; i < n && rc == 0; i++)
         rc = DecideOne(run, &list[i], err, sizeof(err));
+    // From here on the run is on record, whatever becomes of it.
+    if (rc == 0)
+        rc = RegistryBeginRun(run, err, sizeof(err));
     if (rc == 0)
         rc = RegDbCommit(run->Db, err, sizeof(err));
     else
         RegDbRollback(run->Db);
-    if (rc == 0)
+    if (rc == 0) {
+        run->RowStarted = 1;
         return 0;
+    }
     if (rc == 1)
         return RegistryUnavailable(run, err);
     run->Stopped = 1;

@@ -15,7 +15,7 @@ const char kRegToolUsage[] =
     "  release MAC --reason TEXT         free a MAC for rework (kept on record)\n"
     "  export --format csv|json [--since TIME]\n"
     "                                    one row per run and port (TIME in UTC: YYYY-MM-DD[THH:MM[:SS]])\n"
-    "  stats                             runs, PASS and FAIL by day and station\n"
+    "  stats                             runs, PASS, FAIL, INCOMPLETE by day and station\n"
     "The registry is the one TALVEK.conf in the current directory names, unless --registry\n"
     "gives one: sqlite, sqlite:PATH, postgresql://... or \"host=... dbname=...\".\n"
     "Exit status: 0 done, 1 error, 2 usage error.\n";

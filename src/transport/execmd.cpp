@@ -7,6 +7,7 @@
 char gCmd[kCmdSize];
 char SNgCmd[kCmdSize];
 int ResponseData[kResponseSize];
+void (*RequestCheckpoint)() = nullptr;
 
 // Standard error of the tool is discarded; the reply is its standard output.
 static const char kSuffix[] = " 2>/dev/null";
@@ -43,6 +44,8 @@ size_t ParseReplyLine(const char *buf)
 
 int Execmd(char *cmd)
 {
+    if (RequestCheckpoint != nullptr)
+        RequestCheckpoint();
     char buf[kReplyLineSize];
     memset(buf, 0, sizeof(buf));
 
@@ -62,7 +65,10 @@ int Execmd(char *cmd)
     char line[kReplyLineSize];
     while (fgets(line, sizeof(line), fp) != nullptr)
         strcpy(buf, line);
-    if (pclose(fp) != 0)
+    int status = pclose(fp);
+    if (RequestCheckpoint != nullptr)
+        RequestCheckpoint();
+    if (status != 0)
         return 1;
     if (strncmp(buf, "Error", 5) == 0) {
         puts("Command execute error");

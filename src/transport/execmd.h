@@ -15,6 +15,11 @@ extern char gCmd[kCmdSize];
 extern char SNgCmd[kCmdSize];
 extern int ResponseData[kResponseSize];
 
+// When set, called before a request is sent and after it returned; it may
+// end the process (a run interrupted by a signal, run/interrupt.h). nullptr
+// unless a registry run armed it.
+extern void (*RequestCheckpoint)();
+
 // Runs the request line in cmd (which must be gCmd: the suffix is appended in
 // place and the buffer is known to hold kCmdSize bytes). 0 success, 1 failure.
 int Execmd(char *cmd);

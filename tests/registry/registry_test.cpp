@@ -3,6 +3,7 @@
 // server pg_cluster.sh names in TALVEK_TEST_PG, and are skipped without it.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -49,12 +50,28 @@ Result Tool(const Station &s, std::vector<std::string> args)
     return ::Run(s, l);
 }
 
-// A station's ./kovripmi that runs command on every Fast Set MAC first.
-std::function<void(Station &)> AtEachWrite(const std::string &command)
+// A station's ./kovripmi that runs command first on every request that
+// begins with prefix.
+std::function<void(Station &)> AtRequest(const std::string &prefix, const std::string &command)
 {
     return [=](Station &s) {
-        s.script_tool("case \"$*\" in \"" + kSetPrefix + "\"*) " + command + " >/dev/null ;; esac");
+        s.script_tool("case \"$*\" in \"" + prefix + "\"*) " + command + " >/dev/null ;; esac");
     };
+}
+
+// ... on every Fast Set MAC.
+std::function<void(Station &)> AtEachWrite(const std::string &command)
+{
+    return AtRequest(kSetPrefix, command);
+}
+
+// A command for the station's ./kovripmi that sends sig to the TALVEK that
+// started it (found up the chain of parents).
+std::string SignalTalvek(const std::string &sig)
+{
+    return "p=$$; while [ \"$p\" -gt 1 ] && [ \"$(cat /proc/$p/comm)\" != TALVEK ]; do "
+           "p=$(cut -d' ' -f4 /proc/$p/stat); done; kill -" +
+           sig + " $p";
 }
 
 // A fresh, empty registry of one back end, for one test.
@@ -451,6 +468,79 @@ TEST_P(RegistryTest, SilentAfterTheWriteFailsAtTheDeadline)
     EXPECT_FALSE(saw_pass) << "TALVEK.txt said P while the registry had not taken the PASS";
 }
 
+// A run is on record from its reservation on. A signal that ends the
+// station's process after it (at the Fast Set MAC, while the request is in
+// flight) ends the run ABORTED: the request finishes, nothing more is sent,
+// FAIL and "N". kill -9 leaves the row INCOMPLETE, and every view of the
+// registry shows it so. A signal before the reservation acts as it always
+// did and leaves no row.
+TEST_P(RegistryTest, InterruptedRunsLeaveATrace)
+{
+    const std::string kGetFirst = "raw 0x3a 0xa1 0";
+    // clang-format off
+    // runs: the one runs row (verdict exit_status message), "" none; stats: its stats columns
+    struct { const char *name, *sig; std::string at; int number; bool caught; std::string runs, stats; } rows[] = {
+        {"SIGINT at the write", "INT", kSetPrefix, SIGINT, true, "ABORTED 130 interrupted by SIGINT", "1         0         1           0"},
+        {"SIGTERM at the write", "TERM", kSetPrefix, SIGTERM, true, "ABORTED 143 interrupted by SIGTERM", "1         0         1           0"},
+        {"SIGHUP at the write", "HUP", kSetPrefix, SIGHUP, true, "ABORTED 129 interrupted by SIGHUP", "1         0         1           0"},
+        {"kill -9 at the write", "KILL", kSetPrefix, SIGKILL, false, "INCOMPLETE 1 the run has not ended (still running, or killed)", "1         0         0           1"},
+        {"SIGINT before the reservation", "INT", kGetFirst, SIGINT, false, "", ""},
+    };
+    // clang-format on
+    for (const auto &row : rows) {
+        reg_.emplace(GetParam());
+        Row r = Base(row.name).Setup(AtRequest(row.at, SignalTalvek(row.sig))).Killed(row.number);
+        if (row.caught) {
+            r.Shows(Banner::kFail)
+                .Record(kFailRecord)
+                .Has(std::string("Error! Run interrupted by SIG") + row.sig +
+                     "; nothing more is sent to the BMC.\n");
+        } else {
+            // On a terminal, so that what the run printed is not lost in a pipe's buffer.
+            r.On(Stdin::kTerminal).Shows(Banner::kNone).Record(kStaleRecord);
+        }
+        Check(r.Then([&](const Station &s, const Result &) {
+            // A killed run's last request may still be journalling: only
+            // the runs that wait for it are checked to the last line.
+            if (row.caught) {
+                EXPECT_EQ(s.requests().back(), kSet0);
+            }
+            if (row.at == kGetFirst) {
+                EXPECT_EQ(Writes(s), 0);
+            }
+        }));
+        EXPECT_EQ(reg().Table("SELECT verdict, exit_status, message FROM runs"),
+                  row.runs.empty() ? "" : row.runs + "\n")
+            << row.name;
+        if (row.runs.empty())
+            continue;
+        const std::string verdict = row.runs.substr(0, row.runs.find(' '));
+        Station s;
+        Result who = reg().Tool(s, {"who", kMac1}), board = reg().Tool(s, {"board", kGuid}),
+               json = reg().Tool(s, {"export", "--format", "json"}), stats = reg().Tool(s, {"stats"});
+        EXPECT_NE(who.out.find("  " + verdict + "  station st1"), std::string::npos) << who.out;
+        EXPECT_NE(board.out.find("  " + verdict + "  station st1"), std::string::npos) << board.out;
+        EXPECT_NE(json.out.find("\"verdict\":\"" + verdict + "\""), std::string::npos) << json.out;
+        EXPECT_NE(stats.out.find(row.stats + "\n"), std::string::npos) << stats.out;
+    }
+}
+
+// A COMMIT that fails after the pass record was written (here a deferred
+// check of the server's) turns the record back into "N" before the exit.
+TEST_P(RegistryTest, FailedCommitTakesThePassBack)
+{
+    if (GetParam() != Backend::kPostgres)
+        GTEST_SKIP() << "TALVEK's own SQLite schema defers no check to the COMMIT";
+    reg().Schema();
+    reg().Exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+               "$$ BEGIN RAISE EXCEPTION 'refused at commit'; END $$");
+    reg().Exec("CREATE CONSTRAINT TRIGGER refuse AFTER INSERT OR UPDATE ON runs DEFERRABLE "
+               "INITIALLY DEFERRED FOR EACH ROW WHEN (NEW.verdict = 'PASS') EXECUTE FUNCTION refuse()");
+    Check(Base("COMMIT refused").FailsWithBanner().Has(
+        "Error! MAC registry unavailable: refused at commit.\n"));
+    EXPECT_EQ(reg().Table("SELECT verdict FROM runs"), "FAIL\n");
+}
+
 // A MAC released (for rework) between the write and the verdict is no
 // longer this board's: no PASS.
 TEST_P(RegistryTest, ReleasedDuringTheRunIsNoPass)
@@ -582,7 +672,7 @@ TEST_P(RegistryTest, RunsOnRecordAndExported)
     EXPECT_EQ(r.out.find("\r\n"), r.out.size() - 2) << "only the header row:\n" << r.out;
     r = reg().Tool(s, {"stats"});
     EXPECT_NE(r.out.find(" " + station + "  "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("3         1         2\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("3         1         2           0\n"), std::string::npos) << r.out;
 }
 
 // A database left by the first schema version is taken over by init and by TALVEK.
