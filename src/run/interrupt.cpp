@@ -34,13 +34,17 @@ void ArmInterrupts(REGISTRY_RUN *registry)
     // wait for the tool); a sleep is cut short, which only brings the next
     // checkpoint nearer.
     sa.sa_flags = SA_RESTART;
+    static sigset_t shielded;
+    sigemptyset(&shielded);
     for (const auto &s : kAbortSignals) {
         struct sigaction old;
         sigaction(s.Number, nullptr, &old);
         if (old.sa_handler != SIG_IGN)
             sigaction(s.Number, &sa, nullptr);
+        sigaddset(&shielded, s.Number);
     }
     RequestCheckpoint = EndRunIfInterrupted;
+    RequestShieldedSignals = &shielded;
 }
 
 void EndRunIfInterrupted()
@@ -49,6 +53,7 @@ void EndRunIfInterrupted()
     if (sig == 0 || g_registry == nullptr || g_registry->RowWritten)
         return;
     RequestCheckpoint = nullptr;
+    RequestShieldedSignals = nullptr;
     const char *name = "a signal";
     for (const auto &s : kAbortSignals) {
         if (s.Number == sig)

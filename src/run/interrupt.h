@@ -11,8 +11,10 @@
 #include "registry/registry.h"
 
 // Called once the reservation committed: catches the three signals (a
-// signal the station ignores, as under nohup, stays ignored) and makes every
-// BMC request a checkpoint, before it is sent and after it returned.
+// signal the station ignores, as under nohup, stays ignored), makes every
+// BMC request a checkpoint, before it is sent and after it returned, and
+// starts each request's processes with the three ignored, so that a Ctrl-C
+// that reaches the whole process group lets the request finish.
 void ArmInterrupts(REGISTRY_RUN *registry);
 
 // A checkpoint: when armed and a signal came, ends the run as ABORTED and

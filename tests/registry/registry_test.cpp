@@ -65,13 +65,21 @@ std::function<void(Station &)> AtEachWrite(const std::string &command)
     return AtRequest(kSetPrefix, command);
 }
 
-// A command for the station's ./kovripmi that sends sig to the TALVEK that
-// started it (found up the chain of parents).
-std::string SignalTalvek(const std::string &sig)
+// A command for the station's ./kovripmi that sends sig to TALVEK's whole
+// process group, as Ctrl-C at the station's terminal does (on a terminal
+// TALVEK leads its group): the request's shell and tool get it too.
+std::string SignalTalvekGroup(const std::string &sig)
 {
-    return "p=$$; while [ \"$p\" -gt 1 ] && [ \"$(cat /proc/$p/comm)\" != TALVEK ]; do "
-           "p=$(cut -d' ' -f4 /proc/$p/stat); done; kill -" +
-           sig + " $p";
+    return "kill -" + sig + " -$(cat talvek.pid)";
+}
+
+// Text as a terminal shows what was printed: every line end after a CR.
+std::string OnTerminal(const std::string &printed)
+{
+    std::string shown;
+    for (char c : printed)
+        shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return shown;
 }
 
 // A fresh, empty registry of one back end, for one test.
@@ -489,15 +497,19 @@ TEST_P(RegistryTest, InterruptedRunsLeaveATrace)
     // clang-format on
     for (const auto &row : rows) {
         reg_.emplace(GetParam());
-        Row r = Base(row.name).Setup(AtRequest(row.at, SignalTalvek(row.sig))).Killed(row.number);
+        // On a terminal: TALVEK leads its process group, and what a killed
+        // run printed is not lost in a pipe's buffer.
+        Row r = Base(row.name)
+                    .Setup(AtRequest(row.at, SignalTalvekGroup(row.sig)))
+                    .On(Stdin::kTerminal)
+                    .Killed(row.number);
         if (row.caught) {
-            r.Shows(Banner::kFail)
-                .Record(kFailRecord)
+            r.Record(kFailRecord)
                 .Has(std::string("Error! Run interrupted by SIG") + row.sig +
-                     "; nothing more is sent to the BMC.\n");
+                     "; nothing more is sent to the BMC.\r\n")
+                .Has(OnTerminal(kFailBanner));
         } else {
-            // On a terminal, so that what the run printed is not lost in a pipe's buffer.
-            r.On(Stdin::kTerminal).Shows(Banner::kNone).Record(kStaleRecord);
+            r.Lacks(OnTerminal(kFailBanner)).Lacks(OnTerminal(kPassBanner)).Record(kStaleRecord);
         }
         Check(r.Then([&](const Station &s, const Result &) {
             // A killed run's last request may still be journalling: only
