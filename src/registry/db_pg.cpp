@@ -29,11 +29,11 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
         return 1;
     snprintf(timeout, sizeof(timeout), "%d", kDbConnectTimeoutS);
     snprintf(user_timeout, sizeof(user_timeout), "%d", kDbStatementDeadlineMs);
-    const char *const keys[] = {"dbname",     "connect_timeout",   "application_name",
-                                "keepalives", "keepalives_idle",   "keepalives_interval",
+    const char *const keys[] = {"dbname",           "connect_timeout",  "application_name",
+                                "keepalives",       "keepalives_idle",  "keepalives_interval",
                                 "keepalives_count", "tcp_user_timeout", nullptr};
-    const char *const values[] = {conninfo, timeout, "TALVEK", "1", "2", "2", "2", user_timeout,
-                                  nullptr};
+    const char *const values[] = {conninfo, timeout, "TALVEK",     "1",    "2",
+                                  "2",      "2",     user_timeout, nullptr};
     PGconn *conn = pq->connectdbParams(keys, values, 1);
     if (conn == nullptr) {
         snprintf(err, err_size, "out of memory");

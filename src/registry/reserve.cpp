@@ -122,8 +122,7 @@ static void PrintRefusal(REGISTRY_RUN *run, const uint8_t m[6], const HOLDER_ROW
     snprintf(line, sizeof(line),
              "Mac %02X-%02X-%02X-%02X-%02X-%02X is already registered to board %s (station %s, %s)",
              m[0], m[1], m[2], m[3], m[4], m[5],
-             h->KeyNull || IsPlaceholderId(h->Key) ? "unknown" : h->Key, h->Station,
-             h->Reserved);
+             h->KeyNull || IsPlaceholderId(h->Key) ? "unknown" : h->Key, h->Station, h->Reserved);
     printf("Error! %s.\n", line);
     RegistryNoteFailure(run, line);
 }

@@ -9,8 +9,8 @@ static int PrintStatsRow(void *ctx, int ncols, const char *const *c)
     (void)ncols;
     int *count = static_cast<int *>(ctx);
     if ((*count)++ == 0)
-        printf("%-10s  %-20s  %8s  %8s  %8s  %10s\n", "day (UTC)", "station", "runs", "PASS", "FAIL",
-               "INCOMPLETE");
+        printf("%-10s  %-20s  %8s  %8s  %8s  %10s\n", "day (UTC)", "station", "runs", "PASS",
+               "FAIL", "INCOMPLETE");
     printf("%-10s  %-20s  %8s  %8s  %8s  %10s\n", c[0] ? c[0] : "-", c[1] ? c[1] : "-", c[2], c[3],
            c[4], c[5]);
     return 0;

@@ -528,8 +528,10 @@ TEST_P(RegistryTest, InterruptedRunsLeaveATrace)
             continue;
         const std::string verdict = row.runs.substr(0, row.runs.find(' '));
         Station s;
-        Result who = reg().Tool(s, {"who", kMac1}), board = reg().Tool(s, {"board", kGuid}),
-               json = reg().Tool(s, {"export", "--format", "json"}), stats = reg().Tool(s, {"stats"});
+        Result who = reg().Tool(s, {"who", kMac1});
+        Result board = reg().Tool(s, {"board", kGuid});
+        Result json = reg().Tool(s, {"export", "--format", "json"});
+        Result stats = reg().Tool(s, {"stats"});
         EXPECT_NE(who.out.find("  " + verdict + "  station st1"), std::string::npos) << who.out;
         EXPECT_NE(board.out.find("  " + verdict + "  station st1"), std::string::npos) << board.out;
         EXPECT_NE(json.out.find("\"verdict\":\"" + verdict + "\""), std::string::npos) << json.out;
@@ -546,10 +548,12 @@ TEST_P(RegistryTest, FailedCommitTakesThePassBack)
     reg().Schema();
     reg().Exec("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
                "$$ BEGIN RAISE EXCEPTION 'refused at commit'; END $$");
-    reg().Exec("CREATE CONSTRAINT TRIGGER refuse AFTER INSERT OR UPDATE ON runs DEFERRABLE "
-               "INITIALLY DEFERRED FOR EACH ROW WHEN (NEW.verdict = 'PASS') EXECUTE FUNCTION refuse()");
-    Check(Base("COMMIT refused").FailsWithBanner().Has(
-        "Error! MAC registry unavailable: refused at commit.\n"));
+    reg().Exec(
+        "CREATE CONSTRAINT TRIGGER refuse AFTER INSERT OR UPDATE ON runs DEFERRABLE "
+        "INITIALLY DEFERRED FOR EACH ROW WHEN (NEW.verdict = 'PASS') EXECUTE FUNCTION refuse()");
+    Check(Base("COMMIT refused")
+              .FailsWithBanner()
+              .Has("Error! MAC registry unavailable: refused at commit.\n"));
     EXPECT_EQ(reg().Table("SELECT verdict FROM runs"), "FAIL\n");
 }
 
