@@ -1,5 +1,6 @@
 // The PostgreSQL back end (libpq): one database for a whole line.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -153,7 +154,15 @@ static int GiveUp(REG_DB *db, char *err, size_t err_size)
     PGcancel *cancel = pq->getCancel(db->Pg);
     pthread_t thread;
     if (cancel != nullptr) {
-        if (pthread_create(&thread, nullptr, CancelThread, cancel) != 0) {
+        // The thread starts with every signal blocked: a signal for the run
+        // goes to the main thread, and a SIGPIPE of the cancel's own send
+        // ends nothing.
+        sigset_t all, mine;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &mine);
+        int started = pthread_create(&thread, nullptr, CancelThread, cancel) == 0;
+        pthread_sigmask(SIG_SETMASK, &mine, nullptr);
+        if (!started) {
             pq->freeCancel(cancel);
         } else {
             struct timespec until;
