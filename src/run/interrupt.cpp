@@ -63,7 +63,8 @@ void EndRunIfInterrupted()
     snprintf(why, sizeof(why), "interrupted by %s", name);
     printf("Error! Run %s; nothing more is sent to the BMC.\n", why);
     RegistryAbortRun(g_registry, 128 + sig, why);
-    ShowBigFail();
+    if (!FailBannerShown())
+        ShowBigFail();
     WriteFailRecord();
     DiscardUnreadKeys();
     fflush(stdout);
