@@ -168,6 +168,8 @@ std::vector<Row> BoardRows()
             .Has(std::string(kPassBanner) + "Today at st1: runs 1, " + day + "\n");
     };
     const std::string one_board = "boards 1, PASS 1, first-pass yield 100.0%";
+    // Not one repeated character: that would be a placeholder, not a serial.
+    const std::string kLongSerial = "SN-" + std::string(97, '7');
     // clang-format off
     return {
         board("GUID", "Board: GUID " + kGuidGroups, one_board).Scenario("guid " + kGuid + "\n")
@@ -180,8 +182,9 @@ std::vector<Row> BoardRows()
         board("no identity", "Board: no identity (GUID, UUID and serials are placeholders)",
               "boards 0, PASS 1, first-pass yield n/a")
             .File("dmi/board_serial", "To be filled by O.E.M.\n"),
-        board("serial cut to 80 columns", "Board: serial " + std::string(63, 'S') + "...", one_board)
-            .File("dmi/board_serial", std::string(100, 'S') + "\n"),
+        board("serial cut to 80 columns", "Board: serial " + kLongSerial.substr(0, 63) + "...",
+              one_board)
+            .File("dmi/board_serial", kLongSerial + "\n"),
     };
     // clang-format on
 }

@@ -120,15 +120,42 @@ TEST_F(RegistryFiles, DmiValuesAreTrimmedAndMadePrintable)
 TEST(RegistryIdentity, PlaceholderTable)
 {
     // clang-format off
-    for (const char *value : {"", "  ", "00000000000000000000000000000000", "ffffffff-ffff-FFFF-ffff-ffffffffffff",
-                              "03000200-0400-0500-0006-000700080009", "to be filled by o.e.m.",
-                              " Default string ", "0123456789", "NONE", "not specified"})
-        EXPECT_EQ(IsPlaceholderId(value), 1) << '"' << value << '"';
-    // A short serial of zeros is no all-zero GUID.
-    for (const char *value : {"0000", "01234567890", "None2", "00000000-0000-0000-0000-000000000001",
-                              "4c4c4544-0042-3510-8052-b4c04f4e4b32"})
-        EXPECT_EQ(IsPlaceholderId(value), 0) << '"' << value << '"';
+    struct { const char *name, *value; int placeholder; } rows[] = {
+        {"empty", "", 1},
+        {"blanks", "  \t ", 1},
+        {"filled by O.E.M.", "to be filled by o.e.m.", 1},
+        {"default string", " Default String ", 1},
+        {"system serial", "SYSTEM SERIAL NUMBER", 1},
+        {"chassis serial", "Chassis Serial Number", 1},
+        {"base board serial", "base board serial number", 1},
+        {"not specified", "not specified", 1},
+        {"not applicable", "Not Applicable", 1},
+        {"n/a", "n/a", 1},
+        {"none", "NONE", 1},
+        {"ten digits in order", "0123456789", 1},
+        {"nine digits in order", "123456789", 1},
+        {"invalid", "INVALID", 1},
+        {"unknown", "unknown", 1},
+        {"empty as text", "Empty", 1},
+        {"serial all zeros", "0000000000", 1},
+        {"serial all F", " FFFFFFFF ", 1},
+        {"serial of one character", "X", 1},
+        {"GUID all zeros", "00000000000000000000000000000000", 1},
+        {"UUID all F, dashed, mixed case", "ffffffff-ffff-FFFF-ffff-ffffffffffff", 1},
+        {"GUID all one digit", "77777777777777777777777777777777", 1},
+        {"filler GUID as received", "03000200040005000006000700080009", 1},
+        {"filler GUID in SMBIOS order", "00020003000400050006000700080009", 1},
+        {"filler UUID dashed", "03000200-0400-0500-0006-000700080009", 1},
+        {"eleven digits in order", "01234567890", 0},
+        {"filler text with more", "None2", 0},
+        {"zeros but one", "00000000-0000-0000-0000-000000000001", 0},
+        {"filler GUID one byte off", "03000200040005000006000700080008", 0},
+        {"real UUID", "4c4c4544-0042-3510-8052-b4c04f4e4b32", 0},
+        {"real serial of zeros and a letter", "SN00000", 0},
+    };
     // clang-format on
+    for (const auto &row : rows)
+        EXPECT_EQ(IsPlaceholderId(row.value), row.placeholder) << row.name;
 }
 
 TEST(RegistryIdentity, KeyIsFirstRealGuidUuidOrBoardSerial)
@@ -198,6 +225,8 @@ TEST(RegistryDecide, OneMacOneBoard)
         {1, 0, nullptr, "K1", 0, REG_REFUSE},
         {1, 0, "K2", "K1", 1, REG_REFUSE},
         {1, 0, "K1", "", 1, REG_REFUSE},
+        {1, 0, "0000000000", "0000000000", 0, REG_REFUSE},  // a filler key names no board
+        {1, 0, "FFFFFFFF", "K1", 1, REG_KEEP_RECORD_KEY},
     };
     // clang-format on
     for (const auto &row : rows) {

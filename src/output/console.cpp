@@ -62,6 +62,8 @@ void ShowBigPass()
     PutLines(kPass, sizeof(kPass) / sizeof(kPass[0]));
 }
 
+static bool g_fail_shown = false;
+
 void ShowBigFail()
 {
     static const char *const kFail[] = {
@@ -78,4 +80,10 @@ void ShowBigFail()
         "\x1b[0m\r",
     };
     PutLines(kFail, sizeof(kFail) / sizeof(kFail[0]));
+    g_fail_shown = true;
+}
+
+bool FailBannerShown()
+{
+    return g_fail_shown;
 }

@@ -6,5 +6,8 @@ void ShowVersion();
 void ShowUsage();
 void ShowBigPass();
 void ShowBigFail();
+// true once ShowBigFail has run: a run that is interrupted after its FAIL
+// verdict shows no second banner.
+bool FailBannerShown();
 
 #endif

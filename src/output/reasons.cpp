@@ -31,12 +31,12 @@ static const char *const kReasons[CAUSE_COUNT] = {
     /* CAUSE_READBACK_DIFFERS */ "a port reads back another MAC; run again, then send it to repair",
     /* CAUSE_READBACK_SAME */ "both ports read back one MAC; scan both labels again",
     /* CAUSE_RECORD */ "the result record TALVEK.txt cannot be written; fetch a line engineer",
+    /* CAUSE_INTERRUPTED */ "the run was interrupted; run the board again",
 };
 
 static int g_show;    // a line station: reason lines are printed
 static int g_cause;   // the run's first noted cause
 static int g_silent;  // the revision query went unanswered
-static int g_banner;  // the FAIL banner has been shown
 
 const char *FailCauseText(int cause)
 {
@@ -56,7 +56,6 @@ void ShowReasons(int on)
     g_show = on;
     g_cause = CAUSE_NONE;
     g_silent = 0;
-    g_banner = 0;
 }
 
 void NoteFailCause(int cause)
@@ -65,6 +64,11 @@ void NoteFailCause(int cause)
         cause = CAUSE_BMC_SILENT;
     if (g_cause == CAUSE_NONE)
         g_cause = cause;
+}
+
+void OverrideFailCause(int cause)
+{
+    g_cause = cause;
 }
 
 int RunFailCause()
@@ -85,10 +89,4 @@ void ShowFailBanner()
         printf("%s\n", line);
     }
     ShowBigFail();
-    g_banner = 1;
-}
-
-int FailBannerShown()
-{
-    return g_banner;
 }

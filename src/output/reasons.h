@@ -35,6 +35,7 @@ enum FAIL_CAUSE {
     CAUSE_READBACK_DIFFERS,  // a port reads back another MAC than requested
     CAUSE_READBACK_SAME,     // both ports read back one MAC
     CAUSE_RECORD,            // TALVEK.txt cannot be written
+    CAUSE_INTERRUPTED,       // SIGINT, SIGTERM or SIGHUP after the reservation
     CAUSE_COUNT
 };
 
@@ -51,6 +52,8 @@ void ShowReasons(int on);
 
 // Remembers the run's cause unless one is noted already.
 void NoteFailCause(int cause);
+// A signal ends the run whatever was noted before: it becomes the cause.
+void OverrideFailCause(int cause);
 int RunFailCause();
 
 // The revision query went unanswered: a MAC read that fails later means the
@@ -59,7 +62,5 @@ void NoteBmcUnanswered();
 
 // The FAIL banner, on a line station preceded by the reason line.
 void ShowFailBanner();
-// 1 once ShowFailBanner has run in this run.
-int FailBannerShown();
 
 #endif

@@ -7,6 +7,7 @@
 #include "mac.h"
 #include "output/reasons.h"
 #include "registry/registry.h"
+#include "run/interrupt.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -22,7 +23,10 @@ static int Reserve(TALVEK_DATA *data, const uint8_t before[2][6], const int read
         if (read[p])
             RegistryNotePort(registry, p, REG_HAVE_BEFORE, before[p]);
     }
-    return RegistryReserve(registry);
+    if (RegistryReserve(registry) != 0)
+        return 1;
+    ArmInterrupts(registry);
+    return 0;
 }
 
 // A Fast Set MAC the BMC refused; the request's own output was all there is.

@@ -9,6 +9,7 @@
 #include "output/reasons.h"
 #include "output/records.h"
 #include "registry/registry.h"
+#include "run/interrupt.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -99,14 +100,24 @@ static int SameMacTest(const uint8_t rows[2][6], int count)
     return 0;
 }
 
+static int WritePassRecord(void *data)
+{
+    return AddLog(static_cast<TALVEK_DATA *>(data), 1);
+}
+
 // The pass record is written before the PASS banner: a pass the line's
 // scripts cannot read is no pass. With the registry on, neither is a pass the
-// registry did not take.
+// registry did not take: the record is written inside the registry's
+// confirmation, after its rows and before its COMMIT, and a failed COMMIT
+// puts "N" in its place below.
 static int GiveVerdict(TALVEK_DATA *data, int failed)
 {
+    EndRunIfInterrupted();
     if (!failed) {
-        if (AddLog(data, 1) == 0 &&
-            (data->Registry == nullptr || RegistryConfirmPass(data->Registry) == 0)) {
+        int rc = data->Registry == nullptr
+                     ? AddLog(data, 1)
+                     : RegistryConfirmPass(data->Registry, WritePassRecord, data);
+        if (rc == 0) {
             ShowBigPass();
             return 0;
         }

@@ -145,7 +145,7 @@ int RegDbQuery(REG_DB *db, const char *sql, int nparams, const char *const *para
 
 int RegDbBegin(REG_DB *db, char *err, size_t err_size)
 {
-    // SQLite takes the write lock now, waiting up to the busy timeout, rather
+    // SQLite takes the write lock now, waiting within the lock budget, rather
     // than at the first write, where a second writer would fail at once.
     const char *sql = db->Kind == REGISTRY_SQLITE ? "BEGIN IMMEDIATE" : "BEGIN";
     if (RegDbExec(db, sql, 0, nullptr, nullptr, err, err_size) != 0)

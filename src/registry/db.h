@@ -8,6 +8,25 @@
 //
 // Every function that can fail returns 0 on success and 1 on failure, with a
 // one-line reason (no final period, never a password) in err.
+//
+// How long a registry can hold a station up, at worst (the one place that
+// says so; the guide and the manual pages repeat it):
+// - PostgreSQL, connecting: kDbConnectTimeoutS per server address tried.
+// - PostgreSQL, every statement: kDbStatementDeadlineMs, timed by this
+//   program, not the server, so that a frozen server (stopped processes, a
+//   host gone, a cable pulled) cannot hold it longer. At the deadline the
+//   statement is cancelled (the cancel gets kDbCancelWaitMs) and the
+//   connection closed; every later statement of the run fails at once. A
+//   server that stops answering therefore fails the run at most
+//   kDbStatementDeadlineMs + kDbCancelWaitMs (9 s) after the first statement
+//   that meets the silence. The server's own statement_timeout,
+//   kDbServerStatementTimeoutMs, is shorter, so that a statement that is
+//   merely slow (waiting for another station's row) ends with the server's
+//   own reason. TCP keepalives and a TCP user timeout make a dead remote
+//   host an error of the socket too.
+// - SQLite: all waits of one connection for other stations' locks together
+//   stop at kDbLockWaitMs; the statement that would wait longer fails with
+//   "database is locked".
 #ifndef TALVEK_REGISTRY_DB_H
 #define TALVEK_REGISTRY_DB_H
 
@@ -17,16 +36,19 @@
 
 constexpr size_t kDbErrorSize = 256;
 constexpr int kDbMaxParams = 40;
-constexpr int kDbBusyTimeoutMs = 10000;       // SQLite: wait this long for another station's lock
-constexpr int kDbConnectTimeoutS = 5;         // PostgreSQL: connect timeout
-constexpr int kDbStatementTimeoutMs = 15000;  // PostgreSQL: no statement hangs a station
+constexpr int kDbLockWaitMs = 10000;               // SQLite: all lock waits of a connection
+constexpr int kDbConnectTimeoutS = 5;              // PostgreSQL: connect timeout
+constexpr int kDbStatementDeadlineMs = 8000;       // PostgreSQL: this program's deadline
+constexpr int kDbServerStatementTimeoutMs = 6000;  // PostgreSQL: the server's statement_timeout
+constexpr int kDbCancelWaitMs = 1000;              // PostgreSQL: the cancel at the deadline
 
 struct REG_DB;  // an open connection; opaque
 
 // Opens the registry named by conf (Kind REGISTRY_SQLITE or REGISTRY_POSTGRES).
-// SQLite: creates the file if missing, WAL journal, synchronous=FULL, busy
-// timeout kDbBusyTimeoutMs. PostgreSQL: connect timeout kDbConnectTimeoutS,
-// statement timeout kDbStatementTimeoutMs, server notices silenced.
+// SQLite: creates the file if missing, WAL journal, synchronous=FULL, lock
+// waits up to kDbLockWaitMs in all. PostgreSQL: connect timeout
+// kDbConnectTimeoutS, keepalives, statement deadline kDbStatementDeadlineMs,
+// server notices silenced.
 // On failure *db is nullptr.
 int RegDbOpen(const REGISTRY_CONF *conf, REG_DB **db, char *err, size_t err_size);
 void RegDbClose(REG_DB *db);  // nullptr is fine; rolls back an open transaction
@@ -50,7 +72,7 @@ int RegDbQuery(REG_DB *db, const char *sql, int nparams, const char *const *para
                void *ctx, char *err, size_t err_size);
 
 // Transactions. RegDbBegin takes the write lock at once where the back end
-// has one (SQLite: BEGIN IMMEDIATE, waiting up to the busy timeout), so a
+// has one (SQLite: BEGIN IMMEDIATE, waiting within the lock budget), so a
 // transaction never fails half-way for a lock another station holds.
 int RegDbBegin(REG_DB *db, char *err, size_t err_size);
 int RegDbCommit(REG_DB *db, char *err, size_t err_size);

@@ -13,6 +13,7 @@ struct REG_DB {
     sqlite3 *Lite;
     pg_conn *Pg;
     int InTransaction;  // RegDbClose rolls back what is still open
+    long LockWaitedMs;  // SQLite: time spent waiting for other stations' locks
     char Description[300];
 };
 

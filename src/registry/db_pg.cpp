@@ -1,7 +1,12 @@
 // The PostgreSQL back end (libpq): one database for a whole line.
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <pthread.h>
 
 #include "registry/db_impl.h"
 #include "registry/libpq_api.h"
@@ -17,13 +22,19 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
 {
     // The station's string comes first and is expanded as a connection
     // string; the keys after it override it. Passwords stay with libpq's own
-    // means (PGPASSWORD, ~/.pgpass).
-    char timeout[16];
+    // means (PGPASSWORD, ~/.pgpass). Keepalives and the TCP user timeout
+    // (ignored on a Unix socket) make a remote server that vanished an error
+    // of the socket; the statement deadline below covers the rest.
+    char timeout[16], user_timeout[16];
     if (LoadLibpq(&pq, err, err_size) != 0)
         return 1;
     snprintf(timeout, sizeof(timeout), "%d", kDbConnectTimeoutS);
-    const char *const keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
-    const char *const values[] = {conninfo, timeout, "TALVEK", nullptr};
+    snprintf(user_timeout, sizeof(user_timeout), "%d", kDbStatementDeadlineMs);
+    const char *const keys[] = {"dbname",           "connect_timeout",  "application_name",
+                                "keepalives",       "keepalives_idle",  "keepalives_interval",
+                                "keepalives_count", "tcp_user_timeout", nullptr};
+    const char *const values[] = {conninfo, timeout, "TALVEK",     "1",    "2",
+                                  "2",      "2",     user_timeout, nullptr};
     PGconn *conn = pq->connectdbParams(keys, values, 1);
     if (conn == nullptr) {
         snprintf(err, err_size, "out of memory");
@@ -36,6 +47,13 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
         PgClose(db);
         return 1;
     }
+    // Sent without blocking, so that a server that stopped reading cannot
+    // hold a statement's send past its deadline.
+    if (pq->setnonblocking(conn, 1) != 0) {
+        CleanReason(pq->errorMessage(conn), err, err_size);
+        PgClose(db);
+        return 1;
+    }
     // "relation already exists, skipping" and the like must not reach the
     // operator's console.
     pq->setNoticeProcessor(conn, Silent, nullptr);
@@ -43,7 +61,7 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
     snprintf(db->Description, sizeof(db->Description), "postgresql %s/%s",
              host != nullptr && host[0] != '\0' ? host : "localhost", pq->db(conn));
     char sql[64];
-    snprintf(sql, sizeof(sql), "SET statement_timeout = %d", kDbStatementTimeoutMs);
+    snprintf(sql, sizeof(sql), "SET statement_timeout = %d", kDbServerStatementTimeoutMs);
     if (PgRun(db, sql, 0, nullptr, nullptr, nullptr, nullptr, err, err_size) != 0) {
         PgClose(db);
         return 1;
@@ -92,15 +110,138 @@ static int ResultFail(PGresult *res, REG_DB *db, char *err, size_t err_size)
     return 1;
 }
 
+static long NowMs()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
+// Waits until the connection's socket is ready for events or the deadline
+// passes. 0 ready, 1 deadline. A signal does not end the wait early: the
+// statement in flight is finished or given up, never left half-way.
+static int WaitSocket(REG_DB *db, short events, long deadline)
+{
+    for (;;) {
+        long left = deadline - NowMs();
+        if (left <= 0)
+            return 1;
+        struct pollfd p = {pq->socket(db->Pg), events, 0};
+        int n = poll(&p, 1, static_cast<int>(left));
+        if (n > 0)
+            return 0;
+        if (n < 0 && errno != EINTR)
+            return 0;  // the next libpq call reports what is wrong
+    }
+}
+
+// PQcancel waits for the server to close the cancel connection, which a
+// frozen server never does: it runs on a thread of its own, is given
+// kDbCancelWaitMs, and is otherwise left to end with the process.
+static void *CancelThread(void *arg)
+{
+    PGcancel *cancel = static_cast<PGcancel *>(arg);
+    char ignored[256];
+    pq->cancel(cancel, ignored, sizeof(ignored));
+    pq->freeCancel(cancel);
+    return nullptr;
+}
+
+// The deadline passed: asks the server to stop the statement (so that its
+// locks go), closes the connection and fails every later statement at once.
+static int GiveUp(REG_DB *db, char *err, size_t err_size)
+{
+    PGcancel *cancel = pq->getCancel(db->Pg);
+    pthread_t thread;
+    if (cancel != nullptr) {
+        // The thread starts with every signal blocked: a signal for the run
+        // goes to the main thread, and a SIGPIPE of the cancel's own send
+        // ends nothing.
+        sigset_t all, mine;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &mine);
+        int started = pthread_create(&thread, nullptr, CancelThread, cancel) == 0;
+        pthread_sigmask(SIG_SETMASK, &mine, nullptr);
+        if (!started) {
+            pq->freeCancel(cancel);
+        } else {
+            struct timespec until;
+            clock_gettime(CLOCK_REALTIME, &until);
+            until.tv_sec += kDbCancelWaitMs / 1000;
+            until.tv_nsec += (kDbCancelWaitMs % 1000) * 1000000L;
+            if (until.tv_nsec >= 1000000000L) {
+                until.tv_sec++;
+                until.tv_nsec -= 1000000000L;
+            }
+            if (pthread_timedjoin_np(thread, nullptr, &until) != 0)
+                pthread_detach(thread);
+        }
+    }
+    PgClose(db);
+    db->InTransaction = 0;  // the server rolls it back when it sees the connection go
+    snprintf(err, err_size, "no answer from the server within %d s", kDbStatementDeadlineMs / 1000);
+    return 1;
+}
+
+// Sends the statement and waits for all of its results, within the deadline.
+// *res receives the last result (nullptr when none came). 0 when the server
+// answered in time (its answer may still be an error); 1 with err set when
+// the connection failed or the deadline passed.
+static int SendAndWait(REG_DB *db, const char *text, int nparams, const char *const *params,
+                       PGresult **res, char *err, size_t err_size)
+{
+    *res = nullptr;
+    long deadline = NowMs() + kDbStatementDeadlineMs;
+    PGconn *conn = db->Pg;
+    if (pq->sendQueryParams(conn, text, nparams, nullptr, params, nullptr, nullptr, 0) == 0) {
+        CleanReason(pq->errorMessage(conn), err, err_size);
+        return 1;
+    }
+    int flushing;
+    while ((flushing = pq->flush(conn)) == 1) {
+        if (WaitSocket(db, POLLIN | POLLOUT, deadline) != 0)
+            return GiveUp(db, err, err_size);
+        if (pq->consumeInput(conn) == 0)
+            break;
+    }
+    for (int failed = flushing < 0;;) {
+        while (!failed && pq->isBusy(conn)) {
+            if (WaitSocket(db, POLLIN, deadline) != 0) {
+                pq->clear(*res);
+                *res = nullptr;
+                return GiveUp(db, err, err_size);
+            }
+            failed = pq->consumeInput(conn) == 0;
+        }
+        if (failed) {
+            pq->clear(*res);
+            *res = nullptr;
+            CleanReason(pq->errorMessage(conn), err, err_size);
+            return 1;
+        }
+        PGresult *next = pq->getResult(conn);
+        if (next == nullptr)
+            return 0;
+        pq->clear(*res);
+        *res = next;
+    }
+}
+
 int PgRun(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
           RegRowFn fn, void *ctx, char *err, size_t err_size)
 {
     static char text[kSqlSize];
+    if (db->Pg == nullptr) {
+        snprintf(err, err_size, "the connection was closed after a statement got no answer");
+        return 1;
+    }
     if (Translate(sql, text, sizeof(text)) != 0) {
         snprintf(err, err_size, "statement too long");
         return 1;
     }
-    PGresult *res = pq->execParams(db->Pg, text, nparams, nullptr, params, nullptr, nullptr, 0);
+    PGresult *res = nullptr;
+    if (SendAndWait(db, text, nparams, params, &res, err, err_size) != 0)
+        return 1;
     ExecStatusType st = pq->resultStatus(res);
     if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK)
         return ResultFail(res, db, err, err_size);

@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <ctime>
 
 #include "registry/db_impl.h"
 
@@ -13,20 +14,38 @@ static int LiteFail(REG_DB *db, const char *what, char *err, size_t err_size)
     return 1;
 }
 
+static long NowMs()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
+// Waits one step for a lock another station holds, counting the time against
+// the connection's budget. 1 to try again, 0 when the budget is spent.
+static int WaitForLock(void *ctx, int)
+{
+    REG_DB *db = static_cast<REG_DB *>(ctx);
+    if (db->LockWaitedMs >= kDbLockWaitMs)
+        return 0;
+    long start = NowMs();
+    sqlite3_sleep(10);
+    db->LockWaitedMs += NowMs() - start;
+    return 1;
+}
+
 // Turning a new file to WAL needs the file to itself, and SQLite answers
 // "database is locked" at once, not through the busy handler, while another
 // station is doing the same (many stations starting on an empty file). The
-// switch is tried again for as long as the busy timeout.
+// switch is tried again within the same lock budget.
 static int SetWal(REG_DB *db, char *err, size_t err_size)
 {
-    const int kStepMs = 10;
-    for (int waited = 0;; waited += kStepMs) {
+    for (;;) {
         if (LiteRun(db, "PRAGMA journal_mode=WAL", 0, nullptr, nullptr, nullptr, nullptr, err,
                     err_size) == 0)
             return 0;
-        if ((sqlite3_errcode(db->Lite) & 0xFF) != SQLITE_BUSY || waited >= kDbBusyTimeoutMs)
+        if ((sqlite3_errcode(db->Lite) & 0xFF) != SQLITE_BUSY || !WaitForLock(db, 0))
             return 1;
-        sqlite3_sleep(kStepMs);
     }
 }
 
@@ -41,7 +60,7 @@ int LiteOpen(const char *path, REG_DB *db, char *err, size_t err_size)
         return 1;
     }
     snprintf(db->Description, sizeof(db->Description), "sqlite %s", path);
-    sqlite3_busy_timeout(db->Lite, kDbBusyTimeoutMs);
+    sqlite3_busy_handler(db->Lite, WaitForLock, db);
     // WAL lets readers (talvek-registry who/export) run beside a station's
     // write; synchronous=FULL makes every committed reservation survive a
     // power cut of the station.

@@ -1,5 +1,7 @@
 #include "registry/identity.h"
 
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -9,32 +11,89 @@
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
-// Values that fresh boards carry until someone fills them in. Keep every
-// such text here: a placeholder taken for a board key would join unrelated
-// boards into one.
-static const char *const kPlaceholders[] = {
-    "",
-    "03000200-0400-0500-0006-000700080009",
-    "To be filled by O.E.M.",
+// Texts that fresh boards carry until someone fills them in, compared
+// without regard to case. Keep every such text here: a placeholder taken for
+// a board key would join unrelated boards into one, and both would get the
+// same MAC.
+static const char *const kFillerTexts[] = {
+    "To Be Filled By O.E.M.",
     "Default string",
-    "0123456789",
-    "None",
+    "System Serial Number",
+    "Chassis Serial Number",
+    "Base Board Serial Number",
     "Not Specified",
+    "Not Applicable",
+    "N/A",
+    "None",
+    "0123456789",
+    "123456789",
+    "Invalid",
+    "Unknown",
+    "Empty",
 };
 
-// 1 when every hexadecimal digit is d (either case), dashes aside, and the
-// text is a whole GUID/UUID: 32 digits.
-static int AllDigitsAre(const char *s, size_t len, char d)
+// GUIDs that firmware writers leave in place, as the 16 bytes of the dashed
+// form. A BMC may send them in that order or in the SMBIOS order (the first
+// three fields little-endian); both are compared.
+static const uint8_t kFillerGuids[][16] = {
+    {0x03, 0x00, 0x02, 0x00, 0x04, 0x00, 0x05, 0x00, 0x00, 0x06, 0x00, 0x07, 0x00, 0x08, 0x00,
+     0x09},
+};
+
+// The 16 bytes of a GUID or UUID written as 32 hex digits, dashes anywhere
+// ignored. 0 when the text is one; 1 for any other text.
+static int ParseGuid(const char *s, size_t len, uint8_t out[16])
 {
     int digits = 0;
     for (size_t i = 0; i < len; i++) {
         if (s[i] == '-')
             continue;
-        if (s[i] != d && s[i] != (d | 0x20))
-            return 0;
+        if (!IsHexDigit(s[i]) || digits == 32)
+            return 1;
+        int v = HexCharToByte(s[i]);
+        out[digits / 2] = static_cast<uint8_t>(digits % 2 == 0 ? v << 4 : out[digits / 2] | v);
         digits++;
     }
-    return digits == 32;
+    return digits == 32 ? 0 : 1;
+}
+
+// The same GUID with its first three fields byte-swapped (either order to
+// the other).
+static void SwapGuidFields(const uint8_t in[16], uint8_t out[16])
+{
+    static const int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (int k = 0; k < 16; k++)
+        out[k] = in[kOrder[k]];
+}
+
+static int IsFillerGuid(const char *s, size_t len)
+{
+    uint8_t bytes[16], swapped[16];
+    if (ParseGuid(s, len, bytes) != 0)
+        return 0;
+    SwapGuidFields(bytes, swapped);
+    for (const auto &filler : kFillerGuids) {
+        if (memcmp(bytes, filler, 16) == 0 || memcmp(swapped, filler, 16) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+// 1 when the text is one character, once or repeated (all 0, all F, all
+// blanks of a wiped field), dashes of a GUID aside: no line numbers boards
+// that way, and all such boards would be one board.
+static int OneRepeatedCharacter(const char *s, size_t len)
+{
+    char first = 0;
+    for (size_t i = 0; i < len; i++) {
+        char c = static_cast<char>(tolower(static_cast<unsigned char>(s[i])));
+        if (c == '-' && len == 36)
+            continue;
+        if (first != 0 && c != first)
+            return 0;
+        first = c;
+    }
+    return 1;
 }
 
 int IsPlaceholderId(const char *value)
@@ -44,9 +103,9 @@ int IsPlaceholderId(const char *value)
     size_t len = strlen(value);
     while (len > 0 && (value[len - 1] == ' ' || value[len - 1] == '\t'))
         len--;
-    if (AllDigitsAre(value, len, '0') || AllDigitsAre(value, len, 'F'))
+    if (OneRepeatedCharacter(value, len) || IsFillerGuid(value, len))
         return 1;
-    for (const char *p : kPlaceholders) {
+    for (const char *p : kFillerTexts) {
         if (strlen(p) == len && strncasecmp(value, p, len) == 0)
             return 1;
     }

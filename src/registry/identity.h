@@ -25,10 +25,13 @@ struct BOARD_IDENTITY {
     char Key[kIdValueSize];               // board key; "" when the board has none
 };
 
-// 1 when the text is a placeholder of the one table: empty, all-00 or all-FF
-// GUID/UUID (dashes ignored), 03000200-0400-0500-0006-000700080009,
-// "To be filled by O.E.M.", "Default string", "0123456789", "None",
-// "Not Specified" (case-insensitive, surrounding blanks ignored).
+// 1 when the text is no identity (case-insensitive, surrounding blanks
+// ignored): empty; one character, once or repeated (a GUID's dashes aside:
+// all 0, all F, "0000000000"); a known filler text ("To Be Filled By
+// O.E.M.", "Default string", "System Serial Number", "N/A", "0123456789",
+// ... see identity.cpp); or a filler GUID (03000200-0400-0500-0006-000700080009)
+// as 32 hex digits, with or without dashes, in the byte order received or in
+// the SMBIOS order with the first three fields byte-swapped.
 int IsPlaceholderId(const char *value);
 
 // Sets Placeholder[] from Present[]/Value[] and Key to the first real value

@@ -56,6 +56,16 @@ int LoadLibpq(const PQ_API **api, char *err, size_t err_size)
         {"PQgetisnull", &t.getisnull},
         {"PQgetvalue", &t.getvalue},
         {"PQclear", &t.clear},
+        {"PQsendQueryParams", &t.sendQueryParams},
+        {"PQsetnonblocking", &t.setnonblocking},
+        {"PQflush", &t.flush},
+        {"PQsocket", &t.socket},
+        {"PQconsumeInput", &t.consumeInput},
+        {"PQisBusy", &t.isBusy},
+        {"PQgetResult", &t.getResult},
+        {"PQgetCancel", &t.getCancel},
+        {"PQcancel", &t.cancel},
+        {"PQfreeCancel", &t.freeCancel},
     };
     for (const auto &c : calls) {
         if (Take(lib, c.name, c.slot, err, err_size) != 0) {

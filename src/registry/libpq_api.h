@@ -29,6 +29,18 @@ struct PQ_API {
     decltype(&PQgetisnull) getisnull;
     decltype(&PQgetvalue) getvalue;
     decltype(&PQclear) clear;
+    // Statements under a deadline of our own (db_pg.cpp): sent without
+    // blocking, waited for with poll, cancelled at the deadline.
+    decltype(&PQsendQueryParams) sendQueryParams;
+    decltype(&PQsetnonblocking) setnonblocking;
+    decltype(&PQflush) flush;
+    decltype(&PQsocket) socket;
+    decltype(&PQconsumeInput) consumeInput;
+    decltype(&PQisBusy) isBusy;
+    decltype(&PQgetResult) getResult;
+    decltype(&PQgetCancel) getCancel;
+    decltype(&PQcancel) cancel;
+    decltype(&PQfreeCancel) freeCancel;
 };
 
 // Loads libpq once per process. 0 with *api set (valid for the rest of the

@@ -8,10 +8,13 @@
 //   RegistryStart          conf, connection, schema (fail closed: nothing sent yet)
 //   RegistryAnnounce       "Registry: ..." (after the INI entries / the version banner)
 //   RegistryObserveBoard   Get System GUID and the SMBIOS files
-//   RegistryReserve        after the current MACs are read, before any Fast Set MAC
+//   RegistryReserve        after the current MACs are read, before any Fast Set MAC;
+//                          the run's runs row begins here (verdict INCOMPLETE)
 //   RegistryNotePort       per port: before, requested, read-back, result
-//   RegistryConfirmPass    before a PASS is shown: MACs 'verified' and the runs row
+//   RegistryConfirmPass    before a PASS is shown: MACs 'verified', the runs row, and
+//                          the pass record, in that order, then COMMIT
 //   RegistryFinishRun      at the end of every other run: the runs row
+//   RegistryAbortRun       a signal after the reservation: the runs row, ABORTED
 #ifndef TALVEK_REGISTRY_REGISTRY_H
 #define TALVEK_REGISTRY_REGISTRY_H
 
@@ -46,7 +49,9 @@ struct REGISTRY_RUN {
     uint8_t Requested[2][6];
     uint8_t Readback[2][6];
     int Stopped;                    // 1: the registry refused or failed; the run must fail
-    int RowWritten;                 // 1: the runs row is in (RegistryConfirmPass did it)
+    int Unavailable;                // 1: "MAC registry unavailable" was printed (once a run)
+    int RowStarted;                 // 1: the reservation committed the INCOMPLETE runs row
+    int RowWritten;                 // 1: the final runs row is in
     char Message[kRegMessageSize];  // the run's failure, for the runs row
 };
 
@@ -62,7 +67,7 @@ enum REG_DECISION {
 struct REG_HOLDER {
     int Exists;       // 0: the registry has no row for M
     int Released;     // the row's state is 'released'
-    const char *Key;  // nullptr: the holder had no key
+    const char *Key;  // nullptr: the holder had no key (a placeholder key counts as none)
 };
 
 // The decision table (pure): board_key is "" when this board has no key;
@@ -97,22 +102,33 @@ int RegistryReserve(REGISTRY_RUN *run);
 // Records what a stage learnt about a port (flags are ORed in).
 void RegistryNotePort(REGISTRY_RUN *run, int port, int flags, const uint8_t mac[6]);
 
-// Before a PASS is shown: in one transaction marks the run's MACs 'verified'
-// with their read-back and appends the runs row (verdict PASS, exit status 0).
-// On failure prints "Error! MAC registry unavailable: <reason>.", sets
-// run->Stopped and returns 1: the caller turns the verdict into a FAIL.
-int RegistryConfirmPass(REGISTRY_RUN *run);
+// Before a PASS is shown, one transaction: marks the run's MACs 'verified'
+// with their read-back, gives the runs row its verdict PASS (exit status 0),
+// calls write_record(ctx) to write the pass record, and commits. So the
+// record says "P" only while the registry holds the PASS, uncommitted for
+// the one COMMIT at most. write_record returns 0 when written. On a database
+// failure (the COMMIT's included) prints "Error! MAC registry unavailable:
+// <reason>."; on either failure sets run->Stopped and returns 1: the caller
+// turns the verdict into a FAIL and writes "N" over a "P" already written.
+int RegistryConfirmPass(REGISTRY_RUN *run, int (*write_record)(void *), void *ctx);
 
-// Prints "Error! MAC registry unavailable: <reason>.", records it as the
-// run's failure and sets run->Stopped. Returns 1.
+// Prints "Error! MAC registry unavailable: <reason>." (the first time in a
+// run), records it as the run's failure and sets run->Stopped. Returns 1.
 int RegistryUnavailable(REGISTRY_RUN *run, const char *reason);
 
 // Remembers the first failure text of the run for the runs row.
 void RegistryNoteFailure(REGISTRY_RUN *run, const char *message);
 
-// Ends the run: appends the runs row unless RegistryConfirmPass did, and
-// closes the database. Returns the exit status to use: exit_status, or 1
-// when the row could not be written (the unavailable message is printed).
+// Ends the run: writes the final runs row (verdict PASS for exit status 0,
+// else FAIL) unless RegistryConfirmPass did, and closes the database.
+// Returns the exit status to use: exit_status, or 1 when the row could not
+// be written (the unavailable message is printed).
 int RegistryFinishRun(REGISTRY_RUN *run, int exit_status);
+
+// Ends a run that a signal interrupted: the final runs row says ABORTED with
+// exit_status and the message why (unless the final row is in already), and
+// the database is closed. A failure is printed as unavailable; the caller
+// ends the process by the signal anyway.
+void RegistryAbortRun(REGISTRY_RUN *run, int exit_status, const char *why);
 
 #endif

@@ -10,6 +10,7 @@
 #include "registry/board_line.h"
 #include "registry/mac48.h"
 #include "registry/registry.h"
+#include "registry/runs.h"
 
 static const char kClaim[] =
     "INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc,"
@@ -118,12 +119,14 @@ static int BoardHolds(const REGISTRY_RUN *run, const uint8_t mac[6])
 
 static void PrintRefusal(REGISTRY_RUN *run, const uint8_t m[6], const HOLDER_ROW *h)
 {
+    // A holder key that is a placeholder names no board.
+    const char *held_by = h->KeyNull || IsPlaceholderId(h->Key) ? nullptr : h->Key;
     char line[kRegMessageSize];
     snprintf(line, sizeof(line),
              "Mac %02X-%02X-%02X-%02X-%02X-%02X is already registered to board %s (station %s, %s)",
-             m[0], m[1], m[2], m[3], m[4], m[5], h->KeyNull ? "unknown" : h->Key, h->Station,
-             h->Reserved);
-    RegistryShowRefusal(run, m, h->KeyNull ? nullptr : h->Key, h->Station, h->Reserved);
+             m[0], m[1], m[2], m[3], m[4], m[5], held_by != nullptr ? held_by : "unknown",
+             h->Station, h->Reserved);
+    RegistryShowRefusal(run, m, held_by, h->Station, h->Reserved);
     RegistryNoteFailure(run, line);
 }
 
@@ -166,8 +169,9 @@ static int DecideOne(REGISTRY_RUN *run, const CLAIM *c, char *err, size_t err_si
         const char *params[] = {number, key, run->Conf.Station, run->RunId, stamp};
         return RegDbExec(run->Db, kTakeOver, 5, params, nullptr, err, err_size);
     }
-    if (key == nullptr)
+    if (key == nullptr && h.KeyNull)
         return 0;  // a repeat run of a board that still shows no key
+    // The board's key is recorded; a placeholder the holder had is dropped.
     const char *params[] = {number, key, stamp};
     return RegDbExec(run->Db, kRecordKey, 3, params, nullptr, err, err_size);
 }
@@ -180,12 +184,17 @@ int RegistryReserve(REGISTRY_RUN *run)
     int rc = RegDbBegin(run->Db, err, sizeof(err));
     for (int i = 0; i < n && rc == 0; i++)
         rc = DecideOne(run, &list[i], err, sizeof(err));
+    // From here on the run is on record, whatever becomes of it.
+    if (rc == 0)
+        rc = RegistryBeginRun(run, err, sizeof(err));
     if (rc == 0)
         rc = RegDbCommit(run->Db, err, sizeof(err));
     else
         RegDbRollback(run->Db);
-    if (rc == 0)
+    if (rc == 0) {
+        run->RowStarted = 1;
         return 0;
+    }
     if (rc == 1)
         return RegistryUnavailable(run, err);
     run->Stopped = 1;

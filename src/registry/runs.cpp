@@ -1,6 +1,7 @@
 #include "registry/runs.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "mac.h"
 #include "registry/mac48.h"
@@ -15,6 +16,17 @@ static const char kInsertRun[] =
     " verdict, exit_status, message)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15,"
     " ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26)";
+
+// The same columns, for the row the reservation began.
+static const char kFinishRun[] =
+    "UPDATE runs SET tool_version = ?2, station = ?3, mode = ?4, started_utc = ?5,"
+    " ended_utc = ?6, system_guid = ?7, system_guid_placeholder = ?8, product_uuid = ?9,"
+    " product_uuid_placeholder = ?10, board_serial = ?11, board_serial_placeholder = ?12,"
+    " product_serial = ?13, product_serial_placeholder = ?14, board_key = ?15,"
+    " eth0_before = ?16, eth0_requested = ?17, eth0_readback = ?18, eth0_result = ?19,"
+    " eth1_before = ?20, eth1_requested = ?21, eth1_readback = ?22, eth1_result = ?23,"
+    " verdict = ?24, exit_status = ?25, message = ?26"
+    " WHERE run_id = ?1 AND verdict = 'INCOMPLETE'";
 
 // Only while the MAC is still this board's: a release (and a new holder)
 // during the run leaves no row to update, and that is no PASS.
@@ -39,7 +51,7 @@ static const char *MacOrNull(const REGISTRY_RUN *run, int port, int flag, const 
     return out;
 }
 
-static void FillRow(const REGISTRY_RUN *run, int exit_status, RUN_ROW *row)
+static void FillRow(const REGISTRY_RUN *run, const char *verdict, int exit_status, RUN_ROW *row)
 {
     static const char *const kFlag[2] = {"0", "1"};
     const BOARD_IDENTITY *id = &run->Identity;
@@ -68,25 +80,46 @@ static void FillRow(const REGISTRY_RUN *run, int exit_status, RUN_ROW *row)
         int passed = run->PortFlags[port] & REG_PASSED;
         *p++ = !selected ? nullptr : passed ? "PASS" : "FAIL";
     }
-    *p++ = exit_status == 0 ? "PASS" : "FAIL";
+    *p++ = verdict;
     *p++ = row->Exit;
-    *p++ = exit_status == 0 || run->Message[0] == '\0' ? nullptr : run->Message;
+    *p++ = strcmp(verdict, "PASS") == 0 ? nullptr : run->Message;
 }
 
-static int InsertRow(REGISTRY_RUN *run, int exit_status, char *err, size_t err_size)
+int RegistryBeginRun(REGISTRY_RUN *run, char *err, size_t err_size)
 {
+    if (run->RowStarted)
+        return 0;
     RUN_ROW row;
-    FillRow(run, exit_status, &row);
+    FillRow(run, "INCOMPLETE", 1, &row);
+    row.Params[25] = kIncompleteMessage;
     return RegDbExec(run->Db, kInsertRun, 26, row.Params, nullptr, err, err_size);
 }
 
-int RegistryAppendRun(REGISTRY_RUN *run, int exit_status, char *err, size_t err_size)
+int RegistryWriteFinalRun(REGISTRY_RUN *run, const char *verdict, int exit_status, char *err,
+                          size_t err_size)
 {
-    if (exit_status != 0 && run->Message[0] == '\0')
+    if (strcmp(verdict, "PASS") != 0 && run->Message[0] == '\0')
         snprintf(run->Message, sizeof(run->Message), "the run failed");
+    RUN_ROW row;
+    FillRow(run, verdict, exit_status, &row);
+    if (!run->RowStarted)
+        return RegDbExec(run->Db, kInsertRun, 26, row.Params, nullptr, err, err_size);
+    long changed = 0;
+    if (RegDbExec(run->Db, kFinishRun, 26, row.Params, &changed, err, err_size) != 0)
+        return 1;
+    if (changed != 1) {
+        snprintf(err, err_size, "the run's row is gone or already final");
+        return 1;
+    }
+    return 0;
+}
+
+int RegistryAppendRun(REGISTRY_RUN *run, const char *verdict, int exit_status, char *err,
+                      size_t err_size)
+{
     if (RegDbBegin(run->Db, err, err_size) != 0)
         return 1;
-    if (InsertRow(run, exit_status, err, err_size) != 0) {
+    if (RegistryWriteFinalRun(run, verdict, exit_status, err, err_size) != 0) {
         RegDbRollback(run->Db);
         return 1;
     }
@@ -123,7 +156,8 @@ static int VerifyPort(REGISTRY_RUN *run, int port, const char *stamp, char *err,
     return 0;
 }
 
-int RegistryWritePass(REGISTRY_RUN *run, char *err, size_t err_size)
+int RegistryWritePass(REGISTRY_RUN *run, int (*write_record)(void *), void *ctx, char *err,
+                      size_t err_size)
 {
     char stamp[kStampSize];
     UtcStamp(stamp);
@@ -133,10 +167,15 @@ int RegistryWritePass(REGISTRY_RUN *run, char *err, size_t err_size)
     for (int port = 0; port < 2 && rc == 0; port++)
         rc = VerifyPort(run, port, stamp, err, err_size);
     if (rc == 0)
-        rc = InsertRow(run, 0, err, err_size);
+        rc = RegistryWriteFinalRun(run, "PASS", 0, err, err_size);
+    // The pass record goes out while the rows wait, uncommitted, for it: a
+    // "P" that the registry did not take lives at most for the COMMIT below,
+    // and the caller turns it into "N" when that COMMIT fails.
+    if (rc == 0 && write_record(ctx) != 0)
+        rc = 2;
     if (rc != 0) {
         RegDbRollback(run->Db);
-        return 1;
+        return rc;
     }
     return RegDbCommit(run->Db, err, err_size);
 }

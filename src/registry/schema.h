@@ -24,7 +24,10 @@
 //     updated_utc  TEXT NOT NULL        -- last change of the row
 //     index macs_board (board_key)
 //
-//   runs           append-only: one row per TALVEK run (the usage-only run excepted)
+//   runs           one row per TALVEK run (the usage-only run excepted), never deleted:
+//                  inserted at the reservation with verdict 'INCOMPLETE' (ended_utc then the
+//                  reservation's time, exit_status 1) and given its final verdict once, at
+//                  the end; a run that stopped before the reservation is inserted at its end
 //     run_id TEXT PRIMARY KEY (UUID), tool_version, station, mode ('program' | 'offset'),
 //     started_utc, ended_utc,
 //     system_guid, system_guid_placeholder, product_uuid, product_uuid_placeholder,
@@ -36,7 +39,8 @@
 //         -- MACs as 12 hex digits, NULL when not known; result 'PASS' | 'FAIL'
 //         -- (the port's own read-back test; 'FAIL' when it never ran), NULL for a
 //         -- port the run did not select
-//     verdict TEXT NOT NULL ('PASS' | 'FAIL'), exit_status INTEGER NOT NULL,
+//     verdict TEXT NOT NULL ('PASS' | 'FAIL' | 'ABORTED' | 'INCOMPLETE'),
+//     exit_status INTEGER NOT NULL,        -- ABORTED: 128 + the signal's number
 //     message TEXT                         -- the failure, NULL on PASS
 //     indexes on started_utc, board_key and every *_before / *_requested / *_readback column
 //

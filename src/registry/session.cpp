@@ -11,7 +11,11 @@
 
 int RegistryUnavailable(REGISTRY_RUN *run, const char *reason)
 {
-    printf("Error! MAC registry unavailable: %s.\n", reason);
+    // The first failure is the one to fix; a registry that failed once (a
+    // closed connection, a spent lock budget) fails what follows alike.
+    if (!run->Unavailable)
+        printf("Error! MAC registry unavailable: %s.\n", reason);
+    run->Unavailable = 1;
     NoteFailCause(CAUSE_REGISTRY_DOWN);
     char line[kRegMessageSize];
     snprintf(line, sizeof(line), "MAC registry unavailable: %s", reason);
@@ -79,31 +83,51 @@ void RegistryNoteFailure(REGISTRY_RUN *run, const char *message)
         snprintf(run->Message, sizeof(run->Message), "%s", message);
 }
 
-int RegistryConfirmPass(REGISTRY_RUN *run)
+int RegistryConfirmPass(REGISTRY_RUN *run, int (*write_record)(void *), void *ctx)
 {
     char why[kDbErrorSize];
-    if (RegistryWritePass(run, why, sizeof(why)) != 0)
+    int rc = RegistryWritePass(run, write_record, ctx, why, sizeof(why));
+    if (rc == 1)
         return RegistryUnavailable(run, why);
+    if (rc == 2) {
+        RegistryNoteFailure(run, "the pass record TALVEK.txt cannot be written");
+        run->Stopped = 1;
+        return 1;
+    }
     run->RowWritten = 1;
     return 0;
 }
 
-int RegistryFinishRun(REGISTRY_RUN *run, int exit_status)
+// Writes the final row (unless it is in) and closes. 0, or 1 when the row
+// could not be written (printed).
+static int EndRun(REGISTRY_RUN *run, const char *verdict, int exit_status, int show_day)
 {
-    int status = exit_status;
-    int row_in = run->Db != nullptr;
+    int rc = 0;
     if (run->Db != nullptr && !run->RowWritten) {
         char why[kDbErrorSize];
-        if (RegistryAppendRun(run, exit_status, why, sizeof(why)) != 0) {
+        rc = RegistryAppendRun(run, verdict, exit_status, why, sizeof(why));
+        if (rc != 0)
             RegistryUnavailable(run, why);
-            status = 1;
-            row_in = 0;
-        }
+        else
+            run->RowWritten = 1;
     }
-    // The station's day, this run included.
-    if (row_in)
+    // The station's day, this run included (not after a signal: the run
+    // ends at once).
+    if (show_day && run->RowWritten && !run->Unavailable)
         RegistryShowDay(run);
     RegDbClose(run->Db);
     run->Db = nullptr;
-    return status;
+    return rc;
+}
+
+int RegistryFinishRun(REGISTRY_RUN *run, int exit_status)
+{
+    return EndRun(run, exit_status == 0 ? "PASS" : "FAIL", exit_status, 1) != 0 ? 1 : exit_status;
+}
+
+void RegistryAbortRun(REGISTRY_RUN *run, int exit_status, const char *why)
+{
+    // The signal is the cause, whatever the run had noted before it.
+    snprintf(run->Message, sizeof(run->Message), "%s", why);
+    EndRun(run, "ABORTED", exit_status, 0);
 }

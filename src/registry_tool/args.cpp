@@ -15,7 +15,7 @@ const char kRegToolUsage[] =
     "  release MAC --reason TEXT         free a MAC for rework (kept on record)\n"
     "  export --format csv|json [--since TIME]\n"
     "                                    one row per run and port (TIME in UTC: YYYY-MM-DD[THH:MM[:SS]])\n"
-    "  stats                             runs, PASS and FAIL by day and station\n"
+    "  stats                             runs, PASS, FAIL, INCOMPLETE by day and station\n"
     "  report --html FILE [--since TIME] [--until TIME] [--station NAME] [--ini FILE ...]\n"
     "                                    the line view as one self-contained HTML file\n"
     "  pools --ini FILE ... [--format text|csv|json]\n"

@@ -12,6 +12,7 @@
 #include "registry/board_line.h"
 #include "registry/registry.h"
 #include "run/line_mode.h"
+#include "run/interrupt.h"
 #include "run/parameters.h"
 #include "run/update_mode.h"
 #include "sources/admission.h"
@@ -199,8 +200,10 @@ int RunTalvek(int op_s, char **op_str)
             data->Registry = &g_registry;
     }
     int status = RunStages(op_s, op_str, data);
-    if (data->Registry != nullptr)
+    if (data->Registry != nullptr) {
+        EndRunIfInterrupted();
         status = RegistryFinishRun(data->Registry, status);
+    }
     // Keys that came while the BMC was programmed would otherwise be run by
     // the station's shell as its next command.
     DiscardUnreadKeys();

@@ -10,6 +10,7 @@
 #include "registry/board_line.h"
 #include "registry/registry.h"
 #include "sources/admission.h"
+#include "run/interrupt.h"
 #include "transport/execmd.h"
 #include "transport/requests.h"
 
@@ -84,16 +85,32 @@ static int ReserveOffsetMacs(REGISTRY_RUN *registry, const uint8_t mac[6], const
         return 0;
     RegistryNotePort(registry, 0, REG_SELECTED | REG_HAVE_BEFORE | REG_HAVE_READBACK, mac);
     RegistryNotePort(registry, 1, REG_SELECTED | REG_HAVE_REQUESTED, mac2);
-    return RegistryReserve(registry);
+    if (RegistryReserve(registry) != 0)
+        return 1;
+    ArmInterrupts(registry);
+    return 0;
 }
 
-// eth0 was read and kept: it passes with the run.
-static int ConfirmOffsetPass(REGISTRY_RUN *registry)
+struct RECORD_TEXT {
+    const char *Text;
+    size_t Len;
+};
+
+static int StoreRecordText(void *ctx)
 {
+    const RECORD_TEXT *r = static_cast<const RECORD_TEXT *>(ctx);
+    return StoreResultRecord(r->Text, r->Len);
+}
+
+// Writes the pass record; with the registry on, inside its confirmation
+// (eth0 was read and kept: it passes with the run). 0 when both are done.
+static int StoreOffsetPass(REGISTRY_RUN *registry, const char *text, size_t len)
+{
+    RECORD_TEXT record = {text, len};
     if (registry == nullptr)
-        return 0;
+        return StoreRecordText(&record);
     RegistryNotePort(registry, 0, REG_PASSED, nullptr);
-    return RegistryConfirmPass(registry);
+    return RegistryConfirmPass(registry, StoreRecordText, &record);
 }
 
 int CheckUpdateMode(int oc, char **op_str)
@@ -159,12 +176,13 @@ int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry, const TAL
 
     char record[64];
     size_t len = FormatPassRecord(2, Mac, Mac2, record, sizeof(record));
-    if (StoreResultRecord(record, len) != 0) {
+    if (registry != nullptr)
+        EndRunIfInterrupted();
+    if (StoreOffsetPass(registry, record, len) != 0) {
+        // The registry names its own cause first; otherwise the record failed.
         NoteFailCause(CAUSE_RECORD);
         return 2;
     }
-    if (ConfirmOffsetPass(registry) != 0)
-        return 2;
     PrintMac("The 2nd MAC = %02X-%02X-%02X-%02X-%02X-%02X\n", Mac2);
     return 0;
 }

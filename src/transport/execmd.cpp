@@ -1,12 +1,18 @@
 #include "transport/execmd.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 char gCmd[kCmdSize];
 char SNgCmd[kCmdSize];
 int ResponseData[kResponseSize];
+void (*RequestCheckpoint)() = nullptr;
+const sigset_t *RequestShieldedSignals = nullptr;
 
 // Standard error of the tool is discarded; the reply is its standard output.
 static const char kSuffix[] = " 2>/dev/null";
@@ -41,8 +47,56 @@ size_t ParseReplyLine(const char *buf)
     return k;
 }
 
+// popen for a request that a signal meant for the run must not cut short:
+// the child ignores the shielded signals before it starts the shell, and an
+// ignored signal stays ignored across exec, in a non-interactive shell and
+// in the tool it starts. (A blocked one would not: the shell clears its
+// signal mask.) Until then the child runs our own handler, which only takes
+// note. The stream and *pid go to CloseShielded; nullptr when no child.
+static FILE *OpenShielded(const char *cmd, pid_t *pid)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return nullptr;
+    pid_t child = fork();
+    if (child == 0) {
+        for (int sig = 1; sig < NSIG; sig++) {
+            if (sigismember(RequestShieldedSignals, sig) == 1)
+                signal(sig, SIG_IGN);
+        }
+        if (dup2(fds[1], STDOUT_FILENO) < 0)  // the copy is not close-on-exec
+            _exit(127);
+        execl("/bin/sh", "sh", "-c", cmd, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    FILE *fp = child > 0 ? fdopen(fds[0], "r") : nullptr;
+    if (fp == nullptr) {
+        close(fds[0]);
+        if (child > 0)
+            waitpid(child, nullptr, 0);
+        return nullptr;
+    }
+    *pid = child;
+    return fp;
+}
+
+// pclose for OpenShielded: the child's wait status, or -1.
+static int CloseShielded(FILE *fp, pid_t pid)
+{
+    fclose(fp);
+    int status;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return status;
+}
+
 int Execmd(char *cmd)
 {
+    if (RequestCheckpoint != nullptr)
+        RequestCheckpoint();
     char buf[kReplyLineSize];
     memset(buf, 0, sizeof(buf));
 
@@ -52,7 +106,8 @@ int Execmd(char *cmd)
         return 1;
     memcpy(cmd + len, kSuffix, sizeof(kSuffix));
 
-    FILE *fp = popen(cmd, "r");
+    pid_t shielded = 0;
+    FILE *fp = RequestShieldedSignals != nullptr ? OpenShielded(cmd, &shielded) : popen(cmd, "r");
     if (fp == nullptr) {
         puts("Error opening pipe!");
         return 1;
@@ -62,7 +117,10 @@ int Execmd(char *cmd)
     char line[kReplyLineSize];
     while (fgets(line, sizeof(line), fp) != nullptr)
         strcpy(buf, line);
-    if (pclose(fp) != 0)
+    int status = shielded != 0 ? CloseShielded(fp, shielded) : pclose(fp);
+    if (RequestCheckpoint != nullptr)
+        RequestCheckpoint();
+    if (status != 0)
         return 1;
     if (strncmp(buf, "Error", 5) == 0) {
         puts("Command execute error");

@@ -5,6 +5,7 @@
 #ifndef TALVEK_TRANSPORT_EXECMD_H
 #define TALVEK_TRANSPORT_EXECMD_H
 
+#include <csignal>
 #include <cstddef>
 
 constexpr size_t kCmdSize = 256;
@@ -14,6 +15,14 @@ constexpr size_t kReplyLineSize = 2048;
 extern char gCmd[kCmdSize];
 extern char SNgCmd[kCmdSize];
 extern int ResponseData[kResponseSize];
+
+// Both nullptr unless a registry run armed them (run/interrupt.h). The
+// checkpoint is called before a request is sent and after it returned, and
+// may end the process. The request's shell and tool start with the shielded
+// signals ignored, so that a Ctrl-C at the terminal, which reaches the whole
+// process group, does not cut a request short.
+extern void (*RequestCheckpoint)();
+extern const sigset_t *RequestShieldedSignals;
 
 // Runs the request line in cmd (which must be gCmd: the suffix is appended in
 // place and the buffer is known to hold kCmdSize bytes). 0 success, 1 failure.

@@ -9,8 +9,9 @@
 #   TALVEK_TEST_PG   a key/value connection string to the database "talvek"
 #   PGHOST, PGUSER, PGDATABASE   the same, for psql and libpq defaults
 #   TALVEK_TEST_PG_CTL   the server's pg_ctl command (as its owner, with -D and -l)
-# and stops the server and removes the directory on every way out, failures
-# and signals included.  Exit status: COMMAND's, or 77 (skipped) with the
+# and stops the server (continuing its processes first, should a test have
+# stopped them) and removes the directory on every way out, failures and
+# signals included.  Exit status: COMMAND's, or 77 (skipped) with the
 # reason on standard error when no server can be had.
 #
 # The server refuses to run as root, and CI runs as root: then the cluster
@@ -52,6 +53,14 @@ started=0
 child=
 # shellcheck disable=SC2317  # reached through the trap
 stop_server() {
+    # A test may have stopped the server's processes (SIGSTOP, a frozen
+    # server): they must run again to hear the stop.
+    local pm
+    pm=$(head -n 1 "$data/postmaster.pid" 2>/dev/null) || pm=
+    if [ -n "$pm" ]; then
+        kill -CONT "$pm" 2>/dev/null || true
+        pkill -CONT -P "$pm" 2>/dev/null || true
+    fi
     "${as_owner[@]}" "$bindir/pg_ctl" -D "$data" -m immediate -w stop >/dev/null 2>&1 || true
     rm -rf -- "$dir"
 }
