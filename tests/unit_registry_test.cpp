@@ -40,6 +40,12 @@ TEST(RegistryConf, LinesSetOneKeyOrNameTheFault)
         {"Registry = sqlite", kError, "unknown key \"Registry\""},
         {"station =  ", kError, "station needs a value"},
         {nullptr, kError, "the value of station is too long"},
+        {"station = st\xE9", kError, "the value of station is not UTF-8 text"},
+        {"station = st\xC3\xA9 7", -1, "st\xC3\xA9 7"},
+        {"station = st\x1B[2J", kError, "the value of station holds a control character"},
+        {"dmi_dir = /a\tb", kError, "the value of dmi_dir holds a control character"},
+        {"registry = sqlite:x\xC2\x85.db", kError, "the value of registry holds a control character"},
+        {"stat\xFFion = x", kError, "the key is not UTF-8 text"},
     };
     // clang-format on
     for (const auto &row : rows) {

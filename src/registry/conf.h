@@ -49,7 +49,8 @@ void DefaultRegistryConf(REGISTRY_CONF *conf);
 int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_t err_size);
 
 // Parses one line (without its line end) into conf. Blank and comment lines
-// are accepted and change nothing. 0 on success; 1 with a reason (no line
+// are accepted and change nothing. A key or value that is not UTF-8 text, or
+// holds a control character, is refused. 0 on success; 1 with a reason (no line
 // number, no final period) in err.
 int ParseConfLine(const char *line, REGISTRY_CONF *conf, char *err, size_t err_size);
 

@@ -313,10 +313,13 @@ TEST_P(RegistryTest, FailsClosed)
 {
     const bool lite = GetParam() == Backend::kSqlite;
     // clang-format off
-    // target "": this test's registry; schema: a version to put in first ("" none)
-    struct { const char *name; std::string target, schema, reason; } rows[] = {
-        {"unreachable", lite ? "sqlite:/nonexistent/dir/x.db" : "host=/nonexistent dbname=x", "", lite ? "/nonexistent/dir/x.db" : "/nonexistent"},
-        {"schema newer than the tool", "", "99", "schema version 99 is newer than this program's 1"},
+    // target "": this test's registry; schema: a version to put in first ("" none);
+    // station: the conf's station line; error: the error line's start, reason: in it
+    const std::string unavailable = "Error! MAC registry unavailable: ";
+    struct { const char *name; std::string target, schema, station, error, reason; } rows[] = {
+        {"unreachable", lite ? "sqlite:/nonexistent/dir/x.db" : "host=/nonexistent dbname=x", "", "", unavailable, lite ? "/nonexistent/dir/x.db" : "/nonexistent"},
+        {"schema newer than the tool", "", "99", "", unavailable, "schema version 99 is newer than this program's 1"},
+        {"station name not UTF-8", "", "", "station = st\xE9\n", "Error! TALVEK.conf line 2: ", "the value of station is not UTF-8 text.\n"},
     };
     // clang-format on
     for (const auto &row : rows) {
@@ -329,9 +332,9 @@ TEST_P(RegistryTest, FailsClosed)
         }
         std::string target = row.target.empty() ? reg().target() : row.target;
         Check(Base(row.name)
-                  .File("TALVEK.conf", "registry = " + target + "\ndmi_dir = dmi\n")
+                  .File("TALVEK.conf", "registry = " + target + "\n" + row.station + "dmi_dir = dmi\n")
                   .FailsWithBanner()
-                  .Has("Error! MAC registry unavailable: ")
+                  .Has(row.error)
                   .Has(row.reason)
                   .Requests({}));
     }
