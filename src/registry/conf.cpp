@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <unistd.h>
 
 #include "registry/utf8.h"
@@ -36,6 +37,20 @@ static int CopyValue(char *field, size_t size, const char *value, const char *ke
     return 0;
 }
 
+// SQLite names that open a database in memory or a temporary file: every
+// run would start from an empty registry and hand out MACs already given.
+static bool IsThrowawaySqlite(const char *path)
+{
+    if (strcmp(path, ":memory:") == 0)
+        return true;
+    if (strncasecmp(path, "file:", 5) != 0)
+        return false;
+    const char *rest = path + 5;
+    const char *query = strchr(rest, '?');
+    return rest[0] == '\0' || rest[0] == '?' || strncmp(rest, ":memory:", 8) == 0 ||
+           (query != nullptr && strcasestr(query, "mode=memory") != nullptr);
+}
+
 int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_t err_size)
 {
     if (strcmp(value, "sqlite") == 0) {
@@ -46,6 +61,10 @@ int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_
     if (strncmp(value, "sqlite:", 7) == 0) {
         if (value[7] == '\0')
             return Reason(err, err_size, "sqlite: needs a file name");
+        if (IsThrowawaySqlite(value + 7))
+            return Reason(err, err_size,
+                          "%s is a SQLite database in memory, empty at every run: name a file",
+                          value);
         if (CopyValue(conf->Target, sizeof(conf->Target), value + 7, "registry", err, err_size))
             return 1;
         conf->Kind = REGISTRY_SQLITE;

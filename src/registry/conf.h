@@ -45,7 +45,9 @@ struct REGISTRY_CONF {
 void DefaultRegistryConf(REGISTRY_CONF *conf);
 
 // Parses the value of a "registry" key (or of talvek-registry's --registry)
-// into Kind and Target. 0 on success; 1 with a reason in err otherwise.
+// into Kind and Target. 0 on success; 1 with a reason in err otherwise. A
+// SQLite database in memory (":memory:", a "file:" name with ":memory:",
+// "mode=memory" or no path) is refused: every run would find it empty.
 int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_t err_size);
 
 // Parses one line (without its line end) into conf. Blank and comment lines

@@ -92,5 +92,11 @@ int RegToolRelease(REG_DB *db, const uint8_t mac[6], const char *reason, const c
     printf("Released %02X-%02X-%02X-%02X-%02X-%02X: it was %s for board %s (station %s, run %s).\n",
            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5], h.State, h.HasKey ? h.Key : "unknown",
            h.Station, h.RunId);
+    // The engineer must not run it again, or think it undone, because the
+    // report was lost (a full disk, a closed pipe).
+    if (fflush(stdout) != 0 || ferror(stdout))
+        return RegToolError("MAC %02X-%02X-%02X-%02X-%02X-%02X is released (committed), but this "
+                            "report could not be written to standard output",
+                            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return 0;
 }

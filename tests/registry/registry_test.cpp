@@ -306,6 +306,16 @@ TEST_P(RegistryTest, ReleaseFreesForRework)
              {board.out, "MACs:\n  " + kMac1 + "  verified  station st1"}, {board.out, "Runs:\n"}})
         EXPECT_NE(out.find(line), std::string::npos) << line << "\nin:\n" << out;
     // clang-format on
+
+    Launch full;  // its report goes to a full disk
+    full.program = "/bin/sh";
+    full.args = {"-c", "exec '" TALVEK_REGISTRY_BIN "' --registry '" + reg().target() +
+                           "' release " + kMac1 + " --reason rework >/dev/full"};
+    r = ::Run(s, full);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "talvek-registry: MAC 02-AB-3C-56-01-A1 is released (committed), but this "
+                     "report could not be written to standard output\n");
+    EXPECT_EQ(reg().Held(kMac1), "released " + kGuid + "\n");
 }
 
 // A registry that cannot be used stops the run before anything is written.
