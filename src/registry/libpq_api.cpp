@@ -56,6 +56,8 @@ int LoadLibpq(const PQ_API **api, char *err, size_t err_size)
         {"PQgetisnull", &t.getisnull},
         {"PQgetvalue", &t.getvalue},
         {"PQclear", &t.clear},
+        {"PQconninfoParse", &t.conninfoParse},
+        {"PQconninfoFree", &t.conninfoFree},
     };
     for (const auto &c : calls) {
         if (Take(lib, c.name, c.slot, err, err_size) != 0) {

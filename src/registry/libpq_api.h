@@ -29,6 +29,10 @@ struct PQ_API {
     decltype(&PQgetisnull) getisnull;
     decltype(&PQgetvalue) getvalue;
     decltype(&PQclear) clear;
+    // Reading a connection string without connecting: what a failed
+    // connection is reported as (never the string itself).
+    decltype(&PQconninfoParse) conninfoParse;
+    decltype(&PQconninfoFree) conninfoFree;
 };
 
 // Loads libpq once per process. 0 with *api set (valid for the rest of the
