@@ -14,9 +14,10 @@ enum RegToolCommand {
     REGTOOL_RELEASE,
     REGTOOL_EXPORT,
     REGTOOL_STATS,
+    REGTOOL_PENDING,
 };
 
-enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON };
+enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON, REGTOOL_TEXT };
 
 // Longest board key, release reason and registry URL taken; longer input is
 // a usage error rather than something silently cut short.
@@ -30,8 +31,13 @@ struct REGTOOL_ARGS {
     uint8_t Mac[6];        // who, release
     const char *Key;       // board
     const char *Reason;    // release
-    RegToolFormat Format;  // export
-    char Since[32];        // export --since, as "YYYY-MM-DDTHH:MM:SS.mmmZ"; "" = all
+    RegToolFormat Format;  // export (csv or json), stats (text unless --format)
+    // export --since, or the start of stats --since's local day, as
+    // "YYYY-MM-DDTHH:MM:SS.mmmZ"; "" = from the first run
+    char Since[32];
+    char Until[32];       // stats: the end of --until's local day (exclusive); "" = no end
+    const char *Station;  // stats --station, or nullptr: every station
+    long long OlderThan;  // pending --older-than, in seconds (0 when not given)
 };
 
 // Fills args from the command line (argv[0] is the program name; argv
@@ -45,6 +51,10 @@ int ParseRegToolArgs(int argc, char **argv, REGTOOL_ARGS *args, char *err, size_
 // 25 bytes): the form the registry stores, so that times compare as text.
 // 0 on success, 1 for anything else, impossible dates included.
 int NormalizeUtcTime(const char *text, char *out, size_t out_size);
+
+// A duration "90s", "30m", "2h", "1d" or a sum such as "1h30m" (at most
+// 10 years) to seconds in *seconds. 0 on success, 1 for anything else.
+int ParseDuration(const char *text, long long *seconds);
 
 // The usage text, for --help (standard output) and usage errors (standard error).
 extern const char kRegToolUsage[];

@@ -41,7 +41,9 @@ static int Dispatch(const REGTOOL_ARGS *args, const REGISTRY_CONF *conf, REG_DB 
     case REGTOOL_EXPORT:
         return RegToolExport(db, args->Format, args->Since, stdout);
     case REGTOOL_STATS:
-        return RegToolStats(db);
+        return RegToolStats(db, args, stdout);
+    case REGTOOL_PENDING:
+        return RegToolPending(db, args->OlderThan);
     default:
         return RegToolError("internal error: no command");
     }
