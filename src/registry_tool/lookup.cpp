@@ -116,9 +116,11 @@ int RegToolWho(REG_DB *db, const uint8_t mac[6])
     const char *params[] = {number, hex};
     long long seen = 0;
     if (RegDbQuery(db,
-                   "SELECT (SELECT count(*) FROM macs WHERE mac = ?1) + "
-                   "(SELECT count(*) FROM releases WHERE mac = ?1) + "
-                   "(SELECT count(*) FROM runs WHERE " RUNS_NAMING_MAC ")",
+                   // The usual case, a MAC the registry holds, costs one
+                   // look at the primary key.
+                   "SELECT CASE WHEN EXISTS (SELECT 1 FROM macs WHERE mac = ?1) "
+                   "OR EXISTS (SELECT 1 FROM releases WHERE mac = ?1) "
+                   "OR EXISTS (SELECT 1 FROM runs WHERE " RUNS_NAMING_MAC ") THEN 1 ELSE 0 END",
                    2, params, TakeCount, &seen, err, sizeof err) != 0)
         return RegToolError("MAC registry unavailable: %s", err);
     if (seen == 0)
