@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -19,7 +20,6 @@
 
 #include "registry/db.h"
 #include "registry/schema.h"
-#include "registry/stamp.h"
 #include "test.h"
 
 namespace {
@@ -411,9 +411,11 @@ TEST_P(RegistryTest, PendingListsUnverifiedReservations)
     reg().Hold(kMac1, kGuid, "reserved");
     reg().Hold(kMac2, std::nullopt, "reserved");
     reg().Hold("02AB3C5601A3", kOther, "verified");
-    char now[kStampSize];
-    UtcStamp(now);
-    reg().Exec("UPDATE macs SET reserved_utc = ?1 WHERE mac_text = ?2", {now, kMac2});
+    // kMac2 by a station whose clock is an hour ahead: newest, and of no age yet.
+    char ahead[32];
+    time_t later = time(nullptr) + 3600;
+    strftime(ahead, sizeof ahead, "%Y-%m-%dT%H:%M:%S.000Z", gmtime(&later));
+    reg().Exec("UPDATE macs SET reserved_utc = ?1 WHERE mac_text = ?2", {ahead, kMac2});
     Station s;
     Result all = reg().Tool(s, {"pending"});
     Result old = reg().Tool(s, {"pending", "--older-than", "1d"});
