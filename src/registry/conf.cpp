@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <unistd.h>
+
+#include "registry/utf8.h"
 
 static const char *const kKeys[3] = {"registry", "station", "dmi_dir"};
 
@@ -34,6 +37,20 @@ static int CopyValue(char *field, size_t size, const char *value, const char *ke
     return 0;
 }
 
+// SQLite names that open a database in memory or a temporary file: every
+// run would start from an empty registry and hand out MACs already given.
+static bool IsThrowawaySqlite(const char *path)
+{
+    if (strcmp(path, ":memory:") == 0)
+        return true;
+    if (strncasecmp(path, "file:", 5) != 0)
+        return false;
+    const char *rest = path + 5;
+    const char *query = strchr(rest, '?');
+    return rest[0] == '\0' || rest[0] == '?' || strncmp(rest, ":memory:", 8) == 0 ||
+           (query != nullptr && strcasestr(query, "mode=memory") != nullptr);
+}
+
 int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_t err_size)
 {
     if (strcmp(value, "sqlite") == 0) {
@@ -44,6 +61,10 @@ int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_
     if (strncmp(value, "sqlite:", 7) == 0) {
         if (value[7] == '\0')
             return Reason(err, err_size, "sqlite: needs a file name");
+        if (IsThrowawaySqlite(value + 7))
+            return Reason(err, err_size,
+                          "%s is a SQLite database in memory, empty at every run: name a file",
+                          value);
         if (CopyValue(conf->Target, sizeof(conf->Target), value + 7, "registry", err, err_size))
             return 1;
         conf->Kind = REGISTRY_SQLITE;
@@ -81,6 +102,24 @@ static size_t TrimmedLength(const char *s, size_t len)
     return len;
 }
 
+// A value goes into the database (a PostgreSQL database in UTF-8 refuses
+// anything else, and only at the end of a run) and onto the operator's
+// console: it must be UTF-8 text without control characters, C1 included.
+static int CheckText(const char *text, const char *what, char *err, size_t err_size)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    while (*p != '\0') {
+        int n = *p < 0x80 ? 1 : Utf8SequenceLength(p);
+        if (n == 0)
+            return Reason(err, err_size, "%s is not UTF-8 text", what);
+        bool c1 = n == 2 && p[0] == 0xC2 && p[1] < 0xA0;
+        if (*p < 0x20 || *p == 0x7F || c1)
+            return Reason(err, err_size, "%s holds a control character", what);
+        p += n;
+    }
+    return 0;
+}
+
 int ParseConfLine(const char *line, REGISTRY_CONF *conf, char *err, size_t err_size)
 {
     const char *s = SkipBlanks(line);
@@ -97,6 +136,8 @@ int ParseConfLine(const char *line, REGISTRY_CONF *conf, char *err, size_t err_s
         return Reason(err, err_size, "unknown key");
     memcpy(key, s, key_len);
     key[key_len] = '\0';
+    if (CheckText(key, "the key", err, err_size) != 0)
+        return 1;
     char value[kConfLineSize];
     const char *v = SkipBlanks(eq + 1);
     size_t value_len = TrimmedLength(v, strlen(v));
@@ -104,6 +145,10 @@ int ParseConfLine(const char *line, REGISTRY_CONF *conf, char *err, size_t err_s
         return Reason(err, err_size, "the value of %s is too long", key);
     memcpy(value, v, value_len);
     value[value_len] = '\0';
+    char what[64];
+    snprintf(what, sizeof(what), "the value of %s", key);
+    if (CheckText(value, what, err, err_size) != 0)
+        return 1;
 
     for (int k = 0; k < 3; k++) {
         if (strcmp(key, kKeys[k]) != 0)

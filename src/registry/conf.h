@@ -45,11 +45,14 @@ struct REGISTRY_CONF {
 void DefaultRegistryConf(REGISTRY_CONF *conf);
 
 // Parses the value of a "registry" key (or of talvek-registry's --registry)
-// into Kind and Target. 0 on success; 1 with a reason in err otherwise.
+// into Kind and Target. 0 on success; 1 with a reason in err otherwise. A
+// SQLite database in memory (":memory:", a "file:" name with ":memory:",
+// "mode=memory" or no path) is refused: every run would find it empty.
 int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_t err_size);
 
 // Parses one line (without its line end) into conf. Blank and comment lines
-// are accepted and change nothing. 0 on success; 1 with a reason (no line
+// are accepted and change nothing. A key or value that is not UTF-8 text, or
+// holds a control character, is refused. 0 on success; 1 with a reason (no line
 // number, no final period) in err.
 int ParseConfLine(const char *line, REGISTRY_CONF *conf, char *err, size_t err_size);
 

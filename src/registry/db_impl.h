@@ -21,10 +21,13 @@ struct REG_DB {
 // fits "Error! MAC registry unavailable: <reason>.".
 void CleanReason(const char *text, char *err, size_t err_size);
 
-// libpq quotes a malformed connection string whole in its message (and a bad
-// percent-encoded password alone): every password conninfo carries, in a
-// URI's user info or as a "password=" setting, becomes "***" in err.
-void HidePasswords(const char *conninfo, char *err, size_t err_size);
+// Names the PostgreSQL server conninfo points at, "postgresql HOST[:PORT]/DB",
+// from libpq's own parse of it, for the reason of a failed connection: libpq
+// quotes a malformed string whole in its messages, and a URI whose password
+// holds '@', '/' or ':' parses into a host, port or database made of pieces
+// of the password. Such a string, and one libpq cannot parse, fails with only
+// "the PostgreSQL connection string is malformed" in err: no part of it.
+int PgNameServer(const char *conninfo, char *out, size_t out_size, char *err, size_t err_size);
 
 int LiteOpen(const char *path, REG_DB *db, char *err, size_t err_size);
 void LiteClose(REG_DB *db);

@@ -26,7 +26,8 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
     // (ignored on a Unix socket) make a remote server that vanished an error
     // of the socket; the statement deadline below covers the rest.
     char timeout[16], user_timeout[16];
-    if (LoadLibpq(&pq, err, err_size) != 0)
+    char server[kDbErrorSize];
+    if (PgNameServer(conninfo, server, sizeof(server), err, err_size) != 0)
         return 1;
     snprintf(timeout, sizeof(timeout), "%d", kDbConnectTimeoutS);
     snprintf(user_timeout, sizeof(user_timeout), "%d", kDbStatementDeadlineMs);
@@ -42,8 +43,9 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
     }
     db->Pg = conn;
     if (pq->status(conn) != CONNECTION_OK) {
-        CleanReason(pq->errorMessage(conn), err, err_size);
-        HidePasswords(conninfo, err, err_size);
+        char reason[kDbErrorSize];
+        CleanReason(pq->errorMessage(conn), reason, sizeof(reason));
+        snprintf(err, err_size, "%s: %s", server, reason);
         PgClose(db);
         return 1;
     }
@@ -64,6 +66,48 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
     snprintf(sql, sizeof(sql), "SET statement_timeout = %d", kDbServerStatementTimeoutMs);
     if (PgRun(db, sql, 0, nullptr, nullptr, nullptr, nullptr, err, err_size) != 0) {
         PgClose(db);
+        return 1;
+    }
+    return 0;
+}
+
+// The value of keyword in libpq's parse, nullptr when not given.
+static const char *Option(const PQconninfoOption *options, const char *keyword)
+{
+    for (const PQconninfoOption *o = options; o->keyword != nullptr; o++) {
+        if (strcmp(o->keyword, keyword) == 0)
+            return o->val != nullptr && o->val[0] != '\0' ? o->val : nullptr;
+    }
+    return nullptr;
+}
+
+int PgNameServer(const char *conninfo, char *out, size_t out_size, char *err, size_t err_size)
+{
+    if (LoadLibpq(&pq, err, err_size) != 0)
+        return 1;
+    // No message wanted: libpq's would quote the string.
+    PQconninfoOption *options = pq->conninfoParse(conninfo, nullptr);
+    if (options == nullptr) {
+        snprintf(err, err_size, "the PostgreSQL connection string is malformed");
+        return 1;
+    }
+    const char *host = Option(options, "host");
+    const char *port = Option(options, "port");
+    const char *dbname = Option(options, "dbname");
+    if (host == nullptr)
+        host = Option(options, "hostaddr");
+    // A host or database with '@', or a port that is not numbers: a URI's
+    // user info cut short by a character of its password.
+    bool sane = (host == nullptr || strchr(host, '@') == nullptr) &&
+                (dbname == nullptr || strchr(dbname, '@') == nullptr) &&
+                (port == nullptr || port[strspn(port, "0123456789,")] == '\0');
+    if (sane)
+        snprintf(out, out_size, "postgresql %s%s%s/%s", host != nullptr ? host : "localhost",
+                 port != nullptr ? ":" : "", port != nullptr ? port : "",
+                 dbname != nullptr ? dbname : "(default database)");
+    pq->conninfoFree(options);
+    if (!sane) {
+        snprintf(err, err_size, "the PostgreSQL connection string is malformed");
         return 1;
     }
     return 0;

@@ -66,6 +66,8 @@ int LoadLibpq(const PQ_API **api, char *err, size_t err_size)
         {"PQgetCancel", &t.getCancel},
         {"PQcancel", &t.cancel},
         {"PQfreeCancel", &t.freeCancel},
+        {"PQconninfoParse", &t.conninfoParse},
+        {"PQconninfoFree", &t.conninfoFree},
     };
     for (const auto &c : calls) {
         if (Take(lib, c.name, c.slot, err, err_size) != 0) {

@@ -41,6 +41,10 @@ struct PQ_API {
     decltype(&PQgetCancel) getCancel;
     decltype(&PQcancel) cancel;
     decltype(&PQfreeCancel) freeCancel;
+    // Reading a connection string without connecting: what a failed
+    // connection is reported as (never the string itself).
+    decltype(&PQconninfoParse) conninfoParse;
+    decltype(&PQconninfoFree) conninfoFree;
 };
 
 // Loads libpq once per process. 0 with *api set (valid for the rest of the

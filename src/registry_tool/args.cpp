@@ -5,17 +5,22 @@
 #include <cstring>
 
 #include "registry/mac48.h"
+#include "registry_tool/local_time.h"
 
 const char kRegToolUsage[] =
     "Usage: talvek-registry [--registry URL] COMMAND\n"
     "Commands:\n"
     "  init                              create or upgrade the registry's tables\n"
     "  who MAC                           the MAC's holder, state and every run that touched it\n"
-    "  board KEY                         the board's MACs and runs\n"
+    "  board KEY                         a board's MACs and runs (KEY: GUID, UUID or serial)\n"
     "  release MAC --reason TEXT         free a MAC for rework (kept on record)\n"
+    "  pending [--older-than DURATION]   MACs reserved but never verified, oldest first\n"
+    "                                    (DURATION: e.g. 30m, 2h, 1d)\n"
     "  export --format csv|json [--since TIME]\n"
     "                                    one row per run and port (TIME in UTC: YYYY-MM-DD[THH:MM[:SS]])\n"
-    "  stats                             runs, PASS, FAIL, INCOMPLETE by day and station\n"
+    "  stats [--since DAY] [--until DAY] [--station NAME] [--format text|csv|json]\n"
+    "                                    runs, boards, verdicts and first-pass yield per local\n"
+    "                                    day and station (DAY: YYYY-MM-DD, local time)\n"
     "  report --html FILE [--since TIME] [--until TIME] [--station NAME] [--ini FILE ...]\n"
     "                                    the line view as one self-contained HTML file\n"
     "  pools --ini FILE ... [--format text|csv|json]\n"
@@ -103,6 +108,7 @@ static int CommandByName(const char *name, RegToolCommand *command)
         {"init", REGTOOL_INIT},       {"who", REGTOOL_WHO},       {"board", REGTOOL_BOARD},
         {"release", REGTOOL_RELEASE}, {"export", REGTOOL_EXPORT}, {"stats", REGTOOL_STATS},
         {"report", REGTOOL_REPORT},   {"pools", REGTOOL_POOLS},   {"serve", REGTOOL_SERVE},
+        {"pending", REGTOOL_PENDING},
     };
     for (const auto &c : commands) {
         if (strcmp(name, c.name) == 0) {
@@ -124,11 +130,13 @@ enum {
     OPT_HTML,
     OPT_STATION,
     OPT_LISTEN,
+    OPT_OLDER_THAN,
     OPT_INI,  // the one option that may be given more than once
     OPT_COUNT
 };
 static const char *const kOptionNames[OPT_COUNT] = {
-    "registry", "reason", "format", "since", "until", "html", "station", "listen", "ini"};
+    "registry", "reason",  "format", "since",      "until",
+    "html",     "station", "listen", "older-than", "ini"};
 
 // The --ini values, in order.
 struct INI_LIST {
@@ -174,6 +182,97 @@ static bool IsBlank(const char *text)
     return true;
 }
 
+int ParseDuration(const char *text, long long *seconds)
+{
+    static const struct {
+        char unit;
+        long long seconds;
+    } units[] = {{'s', 1}, {'m', 60}, {'h', 3600}, {'d', 86400}};
+    const long long kMax = 10LL * 366 * 86400;
+    long long total = 0;
+    const char *p = text;
+    if (*p == '\0')
+        return 1;
+    while (*p != '\0') {
+        long long n = 0;
+        const char *digits = p;
+        while (*p >= '0' && *p <= '9' && n <= kMax)
+            n = n * 10 + (*p++ - '0');
+        if (p == digits || n > kMax)
+            return 1;
+        long long scale = 0;
+        for (const auto &u : units)
+            scale = *p == u.unit ? u.seconds : scale;
+        if (scale == 0)
+            return 1;
+        p++;
+        total += n * scale;
+        if (total > kMax)
+            return 1;
+    }
+    *seconds = total;
+    return 0;
+}
+
+// Bit of each command in kOwners.
+static unsigned Bit(RegToolCommand c)
+{
+    return 1u << c;
+}
+
+static int ExportOptions(const char *const values[OPT_COUNT], REGTOOL_ARGS *args, char *err,
+                         size_t err_size)
+{
+    const char *format = values[OPT_FORMAT];
+    if (!format)
+        return UsageError(err, err_size, "export needs --format csv or --format json");
+    if (strcmp(format, "csv") == 0) {
+        args->Format = REGTOOL_CSV;
+    } else if (strcmp(format, "json") == 0) {
+        args->Format = REGTOOL_JSON;
+    } else {
+        return UsageError(err, err_size, "unknown export format '%s' (csv or json)", format);
+    }
+    const char *since = values[OPT_SINCE];
+    if (since && NormalizeUtcTime(since, args->Since, sizeof args->Since) != 0)
+        return UsageError(err, err_size, "--since '%s' is not a UTC time YYYY-MM-DD[THH:MM[:SS]]",
+                          since);
+    return 0;
+}
+
+// stats counts by local day: --since and --until name local days, turned
+// here into the UTC instants the stored times compare with.
+static int StatsOptions(const char *const values[OPT_COUNT], REGTOOL_ARGS *args, char *err,
+                        size_t err_size)
+{
+    const char *format = values[OPT_FORMAT];
+    args->Format = REGTOOL_TEXT;
+    if (format && strcmp(format, "csv") == 0) {
+        args->Format = REGTOOL_CSV;
+    } else if (format && strcmp(format, "json") == 0) {
+        args->Format = REGTOOL_JSON;
+    } else if (format && strcmp(format, "text") != 0) {
+        return UsageError(err, err_size, "unknown stats format '%s' (text, csv or json)", format);
+    }
+    const char *days[2] = {values[OPT_SINCE], values[OPT_UNTIL]};
+    char *out[2] = {args->Since, args->Until};
+    for (int k = 0; k < 2; k++) {
+        char check[32];
+        if (days[k] && (strlen(days[k]) != 10 || NormalizeUtcTime(days[k], check, sizeof check) != 0 ||
+                        LocalDayStartUtc(days[k], k, out[k]) != 0))
+            return UsageError(err, err_size, "--%s '%s' is not a day YYYY-MM-DD",
+                              k == 0 ? "since" : "until", days[k]);
+    }
+    if (args->Since[0] && args->Until[0] && strcmp(args->Since, args->Until) >= 0)
+        return UsageError(err, err_size, "--until is before --since");
+    const char *station = values[OPT_STATION];
+    if (station && (*station == '\0' || strlen(station) > kRegToolKeyMax))
+        return UsageError(err, err_size, "--station needs a name of 1 to %zu characters",
+                          kRegToolKeyMax);
+    args->Station = station;
+    return 0;
+}
+
 // Checks the options against the command and fills args from them.
 // The line view's options: report, pools and serve.
 static int ApplyViewOptions(const char *values[OPT_COUNT], const INI_LIST *ini,
@@ -214,22 +313,21 @@ static int ApplyViewOptions(const char *values[OPT_COUNT], const INI_LIST *ini,
 static int ApplyOptions(const char *values[OPT_COUNT], const INI_LIST *ini, REGTOOL_ARGS *args,
                         char *err, size_t err_size)
 {
-    // Which commands take each option, a bit per command.
-#define ONLY(c) (1u << (c))
-    static const unsigned owners[OPT_COUNT] = {
+    // The commands each option goes with (--registry: every one).
+    static const unsigned kOwners[OPT_COUNT] = {
         ~0u,
-        ONLY(REGTOOL_RELEASE),
-        ONLY(REGTOOL_EXPORT) | ONLY(REGTOOL_POOLS),
-        ONLY(REGTOOL_EXPORT) | ONLY(REGTOOL_REPORT),
-        ONLY(REGTOOL_REPORT),
-        ONLY(REGTOOL_REPORT),
-        ONLY(REGTOOL_REPORT) | ONLY(REGTOOL_SERVE),
-        ONLY(REGTOOL_SERVE),
-        ONLY(REGTOOL_REPORT) | ONLY(REGTOOL_POOLS) | ONLY(REGTOOL_SERVE),
+        Bit(REGTOOL_RELEASE),
+        Bit(REGTOOL_EXPORT) | Bit(REGTOOL_STATS) | Bit(REGTOOL_POOLS),
+        Bit(REGTOOL_EXPORT) | Bit(REGTOOL_STATS) | Bit(REGTOOL_REPORT),
+        Bit(REGTOOL_STATS) | Bit(REGTOOL_REPORT),
+        Bit(REGTOOL_REPORT),
+        Bit(REGTOOL_STATS) | Bit(REGTOOL_REPORT) | Bit(REGTOOL_SERVE),
+        Bit(REGTOOL_SERVE),
+        Bit(REGTOOL_PENDING),
+        Bit(REGTOOL_REPORT) | Bit(REGTOOL_POOLS) | Bit(REGTOOL_SERVE),
     };
-#undef ONLY
-    for (int k = OPT_REASON; k < OPT_COUNT; k++) {
-        if (values[k] && (owners[k] & (1u << args->Command)) == 0)
+    for (int k = 0; k < OPT_COUNT; k++) {
+        if (values[k] && !(kOwners[k] & Bit(args->Command)))
             return UsageError(err, err_size, "--%s does not go with this command", kOptionNames[k]);
     }
     const char *registry = values[OPT_REGISTRY];
@@ -247,22 +345,10 @@ static int ApplyOptions(const char *values[OPT_COUNT], const INI_LIST *ini, REGT
                               kRegToolReasonMax);
         args->Reason = reason;
     }
-    if (args->Command == REGTOOL_EXPORT) {
-        const char *format = values[OPT_FORMAT];
-        if (!format)
-            return UsageError(err, err_size, "export needs --format csv or --format json");
-        if (strcmp(format, "csv") == 0) {
-            args->Format = REGTOOL_CSV;
-        } else if (strcmp(format, "json") == 0) {
-            args->Format = REGTOOL_JSON;
-        } else {
-            return UsageError(err, err_size, "unknown export format '%s' (csv or json)", format);
-        }
-        const char *since = values[OPT_SINCE];
-        if (since && NormalizeUtcTime(since, args->Since, sizeof args->Since) != 0)
-            return UsageError(err, err_size,
-                              "--since '%s' is not a UTC time YYYY-MM-DD[THH:MM[:SS]]", since);
-    }
+    if (args->Command == REGTOOL_EXPORT)
+        return ExportOptions(values, args, err, err_size);
+    if (args->Command == REGTOOL_STATS)
+        return StatsOptions(values, args, err, err_size);
     if (args->Command == REGTOOL_REPORT) {
         const char *since = values[OPT_SINCE];
         if (since && NormalizeUtcTime(since, args->Since, sizeof args->Since) != 0)
@@ -272,6 +358,10 @@ static int ApplyOptions(const char *values[OPT_COUNT], const INI_LIST *ini, REGT
     if (args->Command == REGTOOL_REPORT || args->Command == REGTOOL_POOLS ||
         args->Command == REGTOOL_SERVE)
         return ApplyViewOptions(values, ini, args, err, err_size);
+    const char *older = values[OPT_OLDER_THAN];
+    if (older && ParseDuration(older, &args->OlderThan) != 0)
+        return UsageError(err, err_size,
+                          "--older-than '%s' is not a duration such as 90s, 30m, 2h or 1d", older);
     return 0;
 }
 

@@ -17,9 +17,10 @@ enum RegToolCommand {
     REGTOOL_REPORT,
     REGTOOL_POOLS,
     REGTOOL_SERVE,
+    REGTOOL_PENDING,
 };
 
-enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON };
+enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON, REGTOOL_TEXT };
 enum RegToolPoolFormat { REGTOOL_POOLS_TEXT = 0, REGTOOL_POOLS_CSV, REGTOOL_POOLS_JSON };
 
 // Longest board key, release reason and registry URL taken; longer input is
@@ -35,15 +36,20 @@ struct REGTOOL_ARGS {
     uint8_t Mac[6];        // who, release
     const char *Key;       // board
     const char *Reason;    // release
-    RegToolFormat Format;  // export
-    char Since[32];        // export, report --since, as "YYYY-MM-DDTHH:MM:SS.mmmZ"; "" = all
-    char Until[32];        // report --until, the same form; "" = no end
-    const char *Html;      // report --html FILE
-    const char *Station;   // report, serve --station NAME, or nullptr: every station
+    RegToolFormat Format;  // export (csv or json), stats (text unless --format)
+    // export and report --since, or the start of stats --since's local day,
+    // as "YYYY-MM-DDTHH:MM:SS.mmmZ"; "" = from the first run
+    char Since[32];
+    // report --until (UTC), or the end of stats --until's local day
+    // (exclusive); "" = no end
+    char Until[32];
+    const char *Html;     // report --html FILE
+    const char *Station;  // stats, report, serve --station NAME, or nullptr: every station
     const char *Ini[kRegToolMaxIni];  // report, pools, serve --ini FILE, in order
     int IniCount;
     RegToolPoolFormat PoolFormat;  // pools --format
     const char *Listen;            // serve --listen ADDR:PORT, or nullptr: the default
+    long long OlderThan;           // pending --older-than, in seconds (0 when not given)
 };
 
 // Fills args from the command line (argv[0] is the program name; argv
@@ -57,6 +63,10 @@ int ParseRegToolArgs(int argc, char **argv, REGTOOL_ARGS *args, char *err, size_
 // 25 bytes): the form the registry stores, so that times compare as text.
 // 0 on success, 1 for anything else, impossible dates included.
 int NormalizeUtcTime(const char *text, char *out, size_t out_size);
+
+// A duration "90s", "30m", "2h", "1d" or a sum such as "1h30m" (at most
+// 10 years) to seconds in *seconds. 0 on success, 1 for anything else.
+int ParseDuration(const char *text, long long *seconds);
 
 // The usage text, for --help (standard output) and usage errors (standard error).
 extern const char kRegToolUsage[];

@@ -12,23 +12,33 @@
 #include "registry_tool/args.h"
 
 // The MAC's holder and state, every run that had it before, asked for it or
-// read it back, and every release of it. A MAC the registry never saw is
-// no error: the answer says so.
+// read it back, and every release of it. A MAC the registry never saw is an
+// error: it is unknown. Times show in local time.
 int RegToolWho(REG_DB *db, const uint8_t mac[6]);
 
-// The MACs the registry gives the board with this key, and its runs.
+// The MACs the registry gives the board, and its runs. The key matches a
+// board key in any case, a GUID or UUID key with or without dashes, or a
+// board serial the board's runs read; several boards may match. A key no
+// MAC or run names is an error: the board is unknown.
 int RegToolBoard(REG_DB *db, const char *key);
 
+// The MACs reserved and never verified, reserved at least older_than
+// seconds ago (0: all), oldest first, with board, station, run and age.
+int RegToolPending(REG_DB *db, long long older_than);
+
 // Frees the MAC for a new reservation; the release, its reason and the
-// holder it took the MAC from go on record in the same transaction.
+// holder it took the MAC from go on record in the same transaction; the
+// station goes on record with the user who released (and the one behind sudo).
 int RegToolRelease(REG_DB *db, const uint8_t mac[6], const char *reason, const char *station);
 
 // One row per run and port (a run that selected no port: one row without
 // port), oldest first, runs started at since or later ("" for all).
 int RegToolExport(REG_DB *db, RegToolFormat format, const char *since, FILE *out);
 
-// Runs, PASS and FAIL by UTC day and station.
-int RegToolStats(REG_DB *db);
+// Per local day and station: runs, distinct boards, each verdict, first-pass
+// yield and retests; the totals last. args gives the days (Since, Until),
+// the station and the format.
+int RegToolStats(REG_DB *db, const REGTOOL_ARGS *args, FILE *out);
 
 // Prints "talvek-registry: <text>" on standard error; returns 1.
 int RegToolError(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

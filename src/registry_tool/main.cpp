@@ -1,4 +1,5 @@
 // talvek-registry: the MAC registry's tool for line engineers and the MES.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -41,13 +42,15 @@ static int Dispatch(const REGTOOL_ARGS *args, const REGISTRY_CONF *conf, REG_DB 
     case REGTOOL_EXPORT:
         return RegToolExport(db, args->Format, args->Since, stdout);
     case REGTOOL_STATS:
-        return RegToolStats(db);
+        return RegToolStats(db, args, stdout);
     case REGTOOL_REPORT:
         return RegToolReport(db, args);
     case REGTOOL_POOLS: {
         std::vector<VIEW_RANGE> ranges;
         return ReadIniRanges(args, &ranges) != 0 ? 1 : RegToolPools(db, ranges, args->PoolFormat);
     }
+    case REGTOOL_PENDING:
+        return RegToolPending(db, args->OlderThan);
     default:
         return RegToolError("internal error: no command");
     }
@@ -65,6 +68,9 @@ int main(int argc, char **argv)
         fputs(kRegToolUsage, stdout);
         return fflush(stdout) == 0 ? 0 : 1;
     }
+    // A closed pipe is a write error the commands report, not a silent
+    // death: a release committed must still say so on standard error.
+    signal(SIGPIPE, SIG_IGN);
     static REGISTRY_CONF conf;
     if (ResolveRegistry(args.Registry, &conf) != 0)
         return 1;
@@ -76,8 +82,9 @@ int main(int argc, char **argv)
         return 1;
     int status = Dispatch(&args, &conf, db);
     RegDbClose(db);
-    // An answer cut short (a full disk, a closed pipe) must not look complete.
-    if (fflush(stdout) != 0 || ferror(stdout))
+    // An answer cut short (a full disk, a closed pipe) must not look complete;
+    // a command that failed has said so already.
+    if ((fflush(stdout) != 0 || ferror(stdout)) && status == 0)
         return RegToolError("cannot write to standard output");
     return status;
 }

@@ -94,7 +94,8 @@ static void PoolFields(const VIEW_POOL &p, const POOL_STATE &s, char f[9][32])
     snprintf(f[4], 32, "%llu", static_cast<unsigned long long>(s.Left));
     snprintf(f[5], 32, "%.1f", s.UsedPercent);
     snprintf(f[6], 32, "%.1f", s.PerDay);
-    snprintf(f[7], 32, "%s", s.HasDaysLeft ? "" : "-");
+    // Unknown without use in the last 7 days: empty (CSV), null (JSON), "-" (text).
+    f[7][0] = '\0';
     if (s.HasDaysLeft)
         snprintf(f[7], 32, "%.1f", s.DaysLeft);
     snprintf(f[8], 32, "%s", s.Level);
@@ -109,7 +110,7 @@ static void PrintPool(RegToolPoolFormat format, const VIEW_POOL &p, const POOL_S
     PoolFields(p, s, f);
     if (format == REGTOOL_POOLS_TEXT) {
         printf("%-25s  %15s  %9s  %9s  %15s  %6s%%  %8s  %9s  %s\n", f[0], f[1], f[2], f[3], f[4],
-               f[5], f[6], f[7], f[8]);
+               f[5], f[6], s.HasDaysLeft ? f[7] : "-", f[8]);
         return;
     }
     if (format == REGTOOL_POOLS_CSV) {

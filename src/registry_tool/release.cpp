@@ -1,6 +1,10 @@
 // release: frees a MAC for rework, on record.
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <pwd.h>
+#include <unistd.h>
 
 #include "registry/mac48.h"
 #include "registry/stamp.h"
@@ -32,6 +36,36 @@ static int TakeHolder(void *ctx, int ncols, const char *const *c)
     CopyText(h->Station, sizeof h->Station, c[2]);
     CopyText(h->RunId, sizeof h->RunId, c[3]);
     return 0;
+}
+
+// A user name as it goes on record: the characters of ordinary account
+// names, anything else (SUDO_USER is only an environment variable) as '?'.
+static void PutUserName(const char *name, char *out, size_t size)
+{
+    size_t n = 0;
+    for (const char *p = name; *p && n + 1 < size && n < 32; p++)
+        out[n++] = isalnum(static_cast<unsigned char>(*p)) || strchr("._-@$", *p) ? *p : '?';
+    out[n] = '\0';
+}
+
+// The station a release is made at, with who made it beside it: the account
+// that runs this program and, under sudo, the user behind it,
+// "line3-st07 (by root, sudo from alice)". It goes into releases.station.
+static void ReleasedAt(const char *station, char *out, size_t size)
+{
+    char user[40], sudo[40] = "";
+    struct passwd *pw = getpwuid(geteuid());
+    const char *login = getenv("LOGNAME");
+    if (pw != nullptr && pw->pw_name != nullptr)
+        PutUserName(pw->pw_name, user, sizeof user);
+    else if (login != nullptr && login[0] != '\0')
+        PutUserName(login, user, sizeof user);
+    else
+        snprintf(user, sizeof user, "uid %u", static_cast<unsigned>(geteuid()));
+    const char *behind = getenv("SUDO_USER");
+    if (behind != nullptr && behind[0] != '\0')
+        PutUserName(behind, sudo, sizeof sudo);
+    snprintf(out, size, "%s (by %s%s%s)", station, user, sudo[0] ? ", sudo from " : "", sudo);
 }
 
 // Inside the transaction: the holder is read and replaced under the write
@@ -75,6 +109,9 @@ int RegToolRelease(REG_DB *db, const uint8_t mac[6], const char *reason, const c
 {
     char err[kDbErrorSize];
     HOLDER_ROW h{};
+    char at[kConfStationSize + 100];
+    ReleasedAt(station, at, sizeof at);
+    station = at;
     if (RegDbBegin(db, err, sizeof err) != 0)
         return RegToolError("MAC registry unavailable: %s", err);
     if (ReleaseLocked(db, mac, reason, station, &h, err, sizeof err) != 0) {
@@ -92,5 +129,11 @@ int RegToolRelease(REG_DB *db, const uint8_t mac[6], const char *reason, const c
     printf("Released %02X-%02X-%02X-%02X-%02X-%02X: it was %s for board %s (station %s, run %s).\n",
            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5], h.State, h.HasKey ? h.Key : "unknown",
            h.Station, h.RunId);
+    // The engineer must not run it again, or think it undone, because the
+    // report was lost (a full disk, a closed pipe).
+    if (fflush(stdout) != 0 || ferror(stdout))
+        return RegToolError("MAC %02X-%02X-%02X-%02X-%02X-%02X is released (committed), but this "
+                            "report could not be written to standard output",
+                            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return 0;
 }

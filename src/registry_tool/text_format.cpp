@@ -9,19 +9,23 @@ void PutCsvField(FILE *out, const char *text)
     if (!text)
         return;
     size_t len = strlen(text);
+    // A spreadsheet opening the file runs a cell that starts like a formula,
+    // and board firmware strings reach these cells unchecked: the leading
+    // apostrophe makes such a cell text there.
+    bool formula = len > 0 && strchr("=+-@\t\r", text[0]) != nullptr;
     bool quote = strpbrk(text, ",\"\r\n") != nullptr ||
                  (len > 0 && (text[0] == ' ' || text[len - 1] == ' '));
-    if (!quote) {
-        fputs(text, out);
-        return;
-    }
-    putc('"', out);
+    if (quote)
+        putc('"', out);
+    if (formula)
+        putc('\'', out);
     for (const char *p = text; *p; p++) {
-        if (*p == '"')
+        if (quote && *p == '"')
             putc('"', out);
         putc(*p, out);
     }
-    putc('"', out);
+    if (quote)
+        putc('"', out);
 }
 
 void PutJsonString(FILE *out, const char *text)

@@ -9,6 +9,8 @@
 // One CSV field: as it is, or in double quotes with inner quotes doubled
 // when it holds a comma, a double quote, CR or LF, or starts or ends with
 // a blank (which some readers would trim). nullptr (SQL NULL) is an empty field.
+// A value starting with '=', '+', '-', '@', tab or CR gets a leading
+// apostrophe, so that a spreadsheet shows it as text instead of running it.
 void PutCsvField(FILE *out, const char *text);
 
 // One JSON string with its quotes; nullptr is written as null. Quote,

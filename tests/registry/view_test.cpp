@@ -342,7 +342,7 @@ TEST_P(ViewTest, PoolsForCron)
     std::string ini = line_->Ini();
     std::ofstream(line_->file("roomy.ini")) << "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
     const std::string header = "range,total,used,released,left,used_percent,per_day,days_left,state\r\n";
-    const std::string roomy = "02AB3C000000/FFFFFF000000,16777216,1,0,16777215,0.0,0.0,-,ok\r\n";
+    const std::string roomy = "02AB3C000000/FFFFFF000000,16777216,1,0,16777215,0.0,0.0,,ok\r\n";
     // clang-format off
     struct { const char *name; std::string ini; int status; std::string out, err; } rows[] = {
         {"a pool with 1 day left alarms", ini, 1,
