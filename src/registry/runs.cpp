@@ -4,6 +4,7 @@
 
 #include "mac.h"
 #include "registry/mac48.h"
+#include "registry/outbox.h"
 
 static const char kInsertRun[] =
     "INSERT INTO runs (run_id, tool_version, station, mode, started_utc, ended_utc,"
@@ -77,7 +78,10 @@ static int InsertRow(REGISTRY_RUN *run, int exit_status, char *err, size_t err_s
 {
     RUN_ROW row;
     FillRow(run, exit_status, &row);
-    return RegDbExec(run->Db, kInsertRun, 26, row.Params, nullptr, err, err_size);
+    if (RegDbExec(run->Db, kInsertRun, 26, row.Params, nullptr, err, err_size) != 0)
+        return 1;
+    // The MES feed's messages go in with the row, or neither does.
+    return OutboxAddRun(run->Db, run, exit_status == 0 ? "PASS" : "FAIL", err, err_size);
 }
 
 int RegistryAppendRun(REGISTRY_RUN *run, int exit_status, char *err, size_t err_size)

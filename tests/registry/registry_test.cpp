@@ -316,7 +316,7 @@ TEST_P(RegistryTest, FailsClosed)
     // target "": this test's registry; schema: a version to put in first ("" none)
     struct { const char *name; std::string target, schema, reason; } rows[] = {
         {"unreachable", lite ? "sqlite:/nonexistent/dir/x.db" : "host=/nonexistent dbname=x", "", lite ? "/nonexistent/dir/x.db" : "/nonexistent"},
-        {"schema newer than the tool", "", "99", "schema version 99 is newer than this program's 1"},
+        {"schema newer than the tool", "", "99", "schema version 99 is newer than this program's " + std::to_string(kRegistrySchemaVersion)},
     };
     // clang-format on
     for (const auto &row : rows) {
