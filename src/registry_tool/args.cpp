@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "registry/mac48.h"
@@ -16,6 +17,9 @@ const char kRegToolUsage[] =
     "  export --format csv|json [--since TIME]\n"
     "                                    one row per run and port (TIME in UTC: YYYY-MM-DD[THH:MM[:SS]])\n"
     "  stats                             runs, PASS and FAIL by day and station\n"
+    "  relay --amqp URL [--address ADDR] [--once] [--keep-days N]\n"
+    "                                    publish the MES feed's messages to an AMQP 1.0 broker\n"
+    "  outbox [--dead] [--retry ID]      the feed's backlog; its dead messages; send one again\n"
     "The registry is the one TALVEK.conf in the current directory names, unless --registry\n"
     "gives one: sqlite, sqlite:PATH, postgresql://... or \"host=... dbname=...\".\n"
     "Exit status: 0 done, 1 error, 2 usage error.\n";
@@ -94,6 +98,7 @@ static int CommandByName(const char *name, RegToolCommand *command)
     } commands[] = {
         {"init", REGTOOL_INIT},       {"who", REGTOOL_WHO},       {"board", REGTOOL_BOARD},
         {"release", REGTOOL_RELEASE}, {"export", REGTOOL_EXPORT}, {"stats", REGTOOL_STATS},
+        {"relay", REGTOOL_RELAY},     {"outbox", REGTOOL_OUTBOX},
     };
     for (const auto &c : commands) {
         if (strcmp(name, c.name) == 0) {
@@ -106,8 +111,23 @@ static int CommandByName(const char *name, RegToolCommand *command)
 
 // Options that take a value; which commands accept them is checked after
 // the whole line is read, so their order does not matter.
-enum { OPT_REGISTRY, OPT_REASON, OPT_FORMAT, OPT_SINCE, OPT_COUNT };
-static const char *const kOptionNames[OPT_COUNT] = {"registry", "reason", "format", "since"};
+// Flags (OPT_FIRST_FLAG on) take no value: their value is the flag's name.
+enum {
+    OPT_REGISTRY,
+    OPT_REASON,
+    OPT_FORMAT,
+    OPT_SINCE,
+    OPT_AMQP,
+    OPT_ADDRESS,
+    OPT_KEEP_DAYS,
+    OPT_RETRY,
+    OPT_ONCE,
+    OPT_DEAD,
+    OPT_COUNT,
+    OPT_FIRST_FLAG = OPT_ONCE,
+};
+static const char *const kOptionNames[OPT_COUNT] = {
+    "registry", "reason", "format", "since", "amqp", "address", "keep-days", "retry", "once", "dead"};
 
 // Splits "--name=value" or "--name value"; *i moves past what was used.
 static int TakeOption(int argc, char **argv, int *i, const char *values[OPT_COUNT], char *err,
@@ -121,7 +141,11 @@ static int TakeOption(int argc, char **argv, int *i, const char *values[OPT_COUN
             continue;
         if (values[k])
             return UsageError(err, err_size, "--%s given twice", kOptionNames[k]);
-        if (eq) {
+        if (k >= OPT_FIRST_FLAG) {
+            if (eq)
+                return UsageError(err, err_size, "--%s takes no value", kOptionNames[k]);
+            values[k] = kOptionNames[k];
+        } else if (eq) {
             values[k] = eq + 1;
         } else if (*i + 1 < argc) {
             values[k] = argv[++*i];
@@ -142,12 +166,38 @@ static bool IsBlank(const char *text)
     return true;
 }
 
+static int ApplyRelayOptions(const char *values[OPT_COUNT], REGTOOL_ARGS *args, char *err,
+                             size_t err_size)
+{
+    const char *amqp = values[OPT_AMQP];
+    if (!amqp || *amqp == '\0' || strlen(amqp) > kRegToolUrlMax)
+        return UsageError(err, err_size, "relay needs --amqp URL (amqp://host[:port])");
+    args->Amqp = amqp;
+    const char *address = values[OPT_ADDRESS];
+    if (address && (*address == '\0' || strlen(address) > kRegToolUrlMax))
+        return UsageError(err, err_size, "--address needs a broker address");
+    args->Address = address ? address : kRegToolDefaultAddress;
+    args->Once = values[OPT_ONCE] != nullptr;
+    args->KeepDays = 30;
+    const char *days = values[OPT_KEEP_DAYS];
+    if (days) {
+        char *end = nullptr;
+        long n = strtol(days, &end, 10);
+        if (end == days || *end != '\0' || n < 1 || n > kRegToolKeepDaysMax)
+            return UsageError(err, err_size, "--keep-days needs a number of days from 1 to %d",
+                              kRegToolKeepDaysMax);
+        args->KeepDays = static_cast<int>(n);
+    }
+    return 0;
+}
+
 // Checks the options against the command and fills args from them.
 static int ApplyOptions(const char *values[OPT_COUNT], REGTOOL_ARGS *args, char *err,
                         size_t err_size)
 {
-    static const RegToolCommand owner[OPT_COUNT] = {REGTOOL_NONE, REGTOOL_RELEASE, REGTOOL_EXPORT,
-                                                    REGTOOL_EXPORT};
+    static const RegToolCommand owner[OPT_COUNT] = {
+        REGTOOL_NONE,  REGTOOL_RELEASE, REGTOOL_EXPORT, REGTOOL_EXPORT, REGTOOL_RELAY,
+        REGTOOL_RELAY, REGTOOL_RELAY,   REGTOOL_OUTBOX, REGTOOL_RELAY,  REGTOOL_OUTBOX};
     for (int k = OPT_REASON; k < OPT_COUNT; k++) {
         if (values[k] && owner[k] != args->Command)
             return UsageError(err, err_size, "--%s does not go with this command", kOptionNames[k]);
@@ -183,6 +233,14 @@ static int ApplyOptions(const char *values[OPT_COUNT], REGTOOL_ARGS *args, char 
             return UsageError(err, err_size,
                               "--since '%s' is not a UTC time YYYY-MM-DD[THH:MM[:SS]]", since);
     }
+    if (args->Command == REGTOOL_RELAY)
+        return ApplyRelayOptions(values, args, err, err_size);
+    args->Dead = values[OPT_DEAD] != nullptr;
+    args->Retry = values[OPT_RETRY];
+    if (args->Dead && args->Retry)
+        return UsageError(err, err_size, "outbox takes --dead or --retry ID, not both");
+    if (args->Retry && (*args->Retry == '\0' || strlen(args->Retry) > kRegToolKeyMax))
+        return UsageError(err, err_size, "--retry needs a message id");
     return 0;
 }
 

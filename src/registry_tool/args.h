@@ -14,6 +14,8 @@ enum RegToolCommand {
     REGTOOL_RELEASE,
     REGTOOL_EXPORT,
     REGTOOL_STATS,
+    REGTOOL_RELAY,
+    REGTOOL_OUTBOX,
 };
 
 enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON };
@@ -23,6 +25,7 @@ enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON };
 constexpr size_t kRegToolKeyMax = 255;
 constexpr size_t kRegToolReasonMax = 500;
 constexpr size_t kRegToolUrlMax = 1023;
+constexpr int kRegToolKeepDaysMax = 3650;
 
 struct REGTOOL_ARGS {
     RegToolCommand Command;
@@ -32,7 +35,15 @@ struct REGTOOL_ARGS {
     const char *Reason;    // release
     RegToolFormat Format;  // export
     char Since[32];        // export --since, as "YYYY-MM-DDTHH:MM:SS.mmmZ"; "" = all
+    const char *Amqp;      // relay --amqp URL
+    const char *Address;   // relay --address, default kRegToolDefaultAddress
+    int Once;              // relay --once
+    int KeepDays;          // relay --keep-days, default 30
+    int Dead;              // outbox --dead
+    const char *Retry;     // outbox --retry ID, or nullptr
 };
+
+constexpr char kRegToolDefaultAddress[] = "/exchange/CFXExchange";
 
 // Fills args from the command line (argv[0] is the program name; argv
 // entries are kept, not copied). Options may come before or after the

@@ -41,6 +41,10 @@ static int Dispatch(const REGTOOL_ARGS *args, const REGISTRY_CONF *conf, REG_DB 
         return RegToolExport(db, args->Format, args->Since, stdout);
     case REGTOOL_STATS:
         return RegToolStats(db);
+    case REGTOOL_RELAY:
+        return RegToolRelay(db, conf, args);
+    case REGTOOL_OUTBOX:
+        return RegToolOutbox(db, args->Dead, args->Retry);
     default:
         return RegToolError("internal error: no command");
     }
