@@ -112,8 +112,8 @@ public:
         sender_ = s;
         connected_ = true;
         backoff_ms_ = 0;
-        printf("Relay: publishing to %s%s as %s\n", Shown(args_->Amqp).c_str(), args_->Address,
-               handle_.c_str());
+        printf("Relay: publishing to %s, address %s, as %s\n", Shown(args_->Amqp).c_str(),
+               args_->Address, handle_.c_str());
         fflush(stdout);
         SendEndpoint("CFX.EndpointConnected");
         Pump();
@@ -150,7 +150,9 @@ public:
             RegToolError("relay: the broker refused message %s %d times, it is now dead: %s",
                          it->second.c_str(), kRelayMaxRejections, why.c_str());
         }
-        pause_ = true;
+        // A drain (--once) tries again at once: a refusal is counted, so
+        // the message is dead after kRelayMaxRejections tries.
+        pause_ = !args_->Once;
         inflight_.erase(it);
         Settled();
     }
@@ -160,8 +162,16 @@ public:
         auto it = inflight_.find(Tag(t));
         if (it == inflight_.end())
             return;
-        pause_ = true;  // the broker could not take it now: it stays pending
+        // The broker could not take it now: it stays pending. A drain
+        // (--once) ends here rather than waiting; the next one sends it.
+        std::string id = it->second;
         inflight_.erase(it);
+        if (args_->Once && !stopping_) {
+            RegToolError("relay: the broker released message %s; it stays pending", id.c_str());
+            status_ = 1;
+            Stop();
+        }
+        pause_ = true;
         Settled();
     }
 

@@ -75,7 +75,7 @@ int RelayMarkRejected(REG_DB *db, const std::string &id, const char *why, int *d
     *dead = 0;
     if (RegDbExec(db,
                   "UPDATE outbox SET rejections = rejections + 1, last_error = ?2,"
-                  " state = CASE WHEN rejections + 1 >= ?3 THEN 'dead' ELSE state END"
+                  " state = CASE WHEN rejections + 1 >= CAST(?3 AS INTEGER) THEN 'dead' ELSE state END"
                   " WHERE unique_id = ?1 AND state = 'pending'",
                   3, params, nullptr, err, err_size) != 0)
         return 1;
