@@ -24,6 +24,7 @@
 
 #include "registry/outbox.h"
 #include "registry/schema.h"
+#include "registry_tool/args.h"
 #include "test.h"
 
 extern char **environ;
@@ -142,6 +143,38 @@ TEST(FeedConf, HandleRule)
         char err[kConfErrorSize] = "";
         EXPECT_EQ(ParseConfLine(row.line, &conf, err, sizeof err), row.err[0] ? 1 : 0) << row.name;
         EXPECT_STREQ(err, row.err) << row.name;
+    }
+}
+
+// The relay's and the outbox's command lines: defaults, and what is refused.
+TEST(FeedArgs, RelayAndOutbox)
+{
+    // clang-format off
+    struct { const char *name; std::vector<const char *> argv; int status; std::string want; } rows[] = {
+        {"relay defaults", {"relay", "--amqp", "amqp://b"}, 0, "amqp://b /exchange/CFXExchange once 0 keep 30"},
+        {"relay options", {"relay", "--once", "--amqp=amqp://b", "--address", "/queue/q", "--keep-days", "7"}, 0, "amqp://b /queue/q once 1 keep 7"},
+        {"relay without a broker", {"relay", "--once"}, 2, "relay needs --amqp URL (amqp://host[:port])"},
+        {"no days", {"relay", "--amqp", "amqp://b", "--keep-days", "0"}, 2, "--keep-days needs a number of days from 1 to 3650"},
+        {"a flag with a value", {"relay", "--amqp", "amqp://b", "--once=yes"}, 2, "--once takes no value"},
+        {"retry", {"outbox", "--retry", "id-1"}, 0, "dead 0 retry id-1"},
+        {"dead and retry", {"outbox", "--dead", "--retry", "id-1"}, 2, "outbox takes --dead or --retry ID, not both"},
+        {"a relay flag on outbox", {"outbox", "--once"}, 2, "--once does not go with this command"},
+    };
+    // clang-format on
+    for (const auto &row : rows) {
+        std::vector<char *> argv = {const_cast<char *>("talvek-registry")};
+        for (const char *a : row.argv)
+            argv.push_back(const_cast<char *>(a));
+        REGTOOL_ARGS args;
+        char err[300] = "";
+        int status = ParseRegToolArgs(static_cast<int>(argv.size()), argv.data(), &args, err, sizeof err);
+        std::string got = status != 0 ? err
+                          : args.Command == REGTOOL_RELAY
+                              ? std::string(args.Amqp) + " " + args.Address + " once " + std::to_string(args.Once) +
+                                    " keep " + std::to_string(args.KeepDays)
+                              : "dead " + std::to_string(args.Dead) + " retry " + (args.Retry ? args.Retry : "");
+        EXPECT_EQ(status, row.status) << row.name;
+        EXPECT_EQ(got, row.want) << row.name;
     }
 }
 
