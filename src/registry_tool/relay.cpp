@@ -111,6 +111,8 @@ public:
     {
         sender_ = s;
         connected_ = true;
+        generation_++;  // the ticks move into this connection's context
+        Schedule(kTickMs, &Relay::Tick);
         backoff_ms_ = 0;
         printf("Relay: publishing to %s, address %s, as %s\n", Shown(args_->Amqp).c_str(),
                args_->Address, handle_.c_str());
@@ -190,9 +192,21 @@ public:
 private:
     typedef void (Relay::*Step)();
 
+    // Work that touches the link runs in the connection's own context, so
+    // that what it sends is flushed; without a connection, in the
+    // container's. A step scheduled on a connection that is then lost never
+    // runs: the generation lets Lost() start the ticks afresh.
     void Schedule(int ms, Step step)
     {
-        container_->schedule(proton::duration(ms), [this, step] { (this->*step)(); });
+        long gen = generation_;
+        auto run = [this, step, gen] {
+            if (gen == generation_)
+                (this->*step)();
+        };
+        if (connected_)
+            connection_.work_queue().schedule(proton::duration(ms), run);
+        else
+            container_->schedule(proton::duration(ms), run);
     }
 
     static std::string Tag(const proton::tracker &t)
@@ -226,6 +240,8 @@ private:
             return;
         connecting_ = false;
         connected_ = false;
+        generation_++;
+        Schedule(kTickMs, &Relay::Tick);
         inflight_.clear();
         endpoint_inflight_ = 0;
         batch_.clear();
@@ -408,7 +424,7 @@ private:
             batch_.resize(next_);  // nothing more of this batch is sent
         }
         SendEndpoint("CFX.EndpointShuttingDown");
-        container_->schedule(proton::duration(kShutdownGraceMs), [this] { Finish(); });
+        connection_.work_queue().schedule(proton::duration(kShutdownGraceMs), [this] { Finish(); });
     }
 
     void Finish()
@@ -420,11 +436,19 @@ private:
         done_ = true;
         Commit();
         try {
-            if (connection_ && connection_.active())
-                connection_.close();
+            if (connected_ && connection_.active()) {
+                connection_.close();  // on_transport_close stops the container
+                return;
+            }
         } catch (const std::exception &) {
         }
         container_->stop();
+    }
+
+    void on_transport_close(proton::transport &) override
+    {
+        if (done_)
+            container_->stop();
     }
 
     REG_DB *db_;
@@ -440,6 +464,7 @@ private:
     int endpoint_inflight_ = 0;
     long serial_ = 0;
     long elapsed_ms_ = 0;
+    long generation_ = 0;
     int backoff_ms_ = 0;
     bool connecting_ = false, connected_ = false, pause_ = false, stopping_ = false,
          done_ = false;
