@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "TALVEK.h"
+#include "feed_bench.h"
 #include "registry/schema.h"
 #include "registry_tool/commands.h"
 #include "registry_tool/view.h"
@@ -466,6 +467,14 @@ int main(int argc, char **argv)
         BigRegistry("SQLite", "sqlite:" + s.path("big.db"), s);
         if (PgServer())
             BigRegistry("PostgreSQL", PgServer(), s);
+    }
+    {
+        Station s;  // the MES feed: the outbox insert, and the relay to the broker
+        for (const FEED_FIGURE &f : FeedFigures(s.dir(), PgServer(), getenv("TALVEK_TEST_AMQP"))) {
+            g_table += "| " + f.Figure + " | " + f.Measured + " | " + f.Budget + " | " +
+                       (f.Budget == "-" ? "-" : f.Over ? "OVER" : "ok") + " |\n";
+            g_status = std::max(g_status, f.Over ? 1 : 0);
+        }
     }
     Waiting(Stdin::kPipe, "a silent pipe");
     Waiting(Stdin::kTerminal, "a terminal");

@@ -73,6 +73,7 @@ sort >"$tmp/expected" <<'EOF'
 ./usr/lib/systemd/
 ./usr/lib/systemd/system/
 ./usr/lib/systemd/system/talvek-registry-serve.service
+./usr/lib/systemd/system/talvek-relay.service
 ./usr/share/
 ./usr/share/doc/
 ./usr/share/doc/talvek/
@@ -85,6 +86,7 @@ sort >"$tmp/expected" <<'EOF'
 ./usr/share/talvek/
 ./usr/share/talvek/TALVEK.ini
 ./usr/share/talvek/kovripmi.conf.example
+./usr/share/talvek/relay.env.example
 EOF
 if diff -u "$tmp/expected" "$tmp/files" >"$tmp/files.diff"; then
     ok

@@ -1,5 +1,6 @@
 #include "registry/conf.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,7 +9,7 @@
 
 #include "registry/utf8.h"
 
-static const char *const kKeys[3] = {"registry", "station", "dmi_dir"};
+static const char *const kKeys[4] = {"registry", "station", "dmi_dir", "cfx_handle"};
 
 void DefaultRegistryConf(REGISTRY_CONF *conf)
 {
@@ -87,6 +88,28 @@ int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_
                   scheme);
 }
 
+int CheckCfxHandle(const char *value, char *err, size_t err_size)
+{
+    int parts = 1;
+    size_t run = 0;  // characters of the current part
+    for (const char *p = value; *p != '\0'; p++) {
+        if (*p == '.') {
+            if (run == 0)
+                break;
+            parts++;
+            run = 0;
+        } else if (isalnum(static_cast<unsigned char>(*p)) || *p == '-' || *p == '_') {
+            run++;
+        } else {
+            return Reason(err, err_size,
+                          "cfx_handle may hold only letters, digits, '-', '_' and dots");
+        }
+    }
+    if (parts < 3 || run == 0)
+        return Reason(err, err_size, "cfx_handle must be Vendor.Model.Serial, not \"%s\"", value);
+    return 0;
+}
+
 static const char *SkipBlanks(const char *s)
 {
     while (*s == ' ' || *s == '\t')
@@ -150,7 +173,7 @@ int ParseConfLine(const char *line, REGISTRY_CONF *conf, char *err, size_t err_s
     if (CheckText(value, what, err, err_size) != 0)
         return 1;
 
-    for (int k = 0; k < 3; k++) {
+    for (int k = 0; k < 4; k++) {
         if (strcmp(key, kKeys[k]) != 0)
             continue;
         if (conf->SeenKey[k])
@@ -163,6 +186,11 @@ int ParseConfLine(const char *line, REGISTRY_CONF *conf, char *err, size_t err_s
         }
         if (k == 1)
             return CopyValue(conf->Station, sizeof(conf->Station), value, key, err, err_size);
+        if (k == 3) {
+            if (CopyValue(conf->CfxHandle, sizeof(conf->CfxHandle), value, key, err, err_size))
+                return 1;
+            return CheckCfxHandle(conf->CfxHandle, err, err_size);
+        }
         return CopyValue(conf->DmiDir, sizeof(conf->DmiDir), value, key, err, err_size);
     }
     return Reason(err, err_size, "unknown key \"%s\"", key);

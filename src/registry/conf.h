@@ -7,6 +7,8 @@
 //   registry = postgresql://host/db        (or key/value: host=... dbname=...)
 //   station  = line3-st07                  (default: the host name)
 //   dmi_dir  = /sys/class/dmi/id           (the board's SMBIOS identity files)
+//   cfx_handle = Vendor.Model.Serial       (the MES feed: this station's CFX endpoint
+//                                           handle; without it no feed message is made)
 //
 // Blanks around key and value are dropped. Passwords never have to be in the
 // file: libpq's own means (PGPASSWORD, ~/.pgpass) serve. Without the file, or
@@ -26,6 +28,7 @@ constexpr size_t kConfTargetSize = 1024;
 constexpr size_t kConfStationSize = 64;
 constexpr size_t kConfDirSize = 512;
 constexpr size_t kConfErrorSize = 256;
+constexpr size_t kConfHandleSize = 128;
 
 enum REGISTRY_KIND {
     REGISTRY_OFF = 0,
@@ -38,7 +41,8 @@ struct REGISTRY_CONF {
     char Target[kConfTargetSize];    // SQLite path or PostgreSQL connection string
     char Station[kConfStationSize];  // the station's name in the registry
     char DmiDir[kConfDirSize];       // where product_uuid, board_serial, product_serial live
-    int SeenKey[3];                  // registry, station, dmi_dir given (a key twice is an error)
+    char CfxHandle[kConfHandleSize];  // "" when the feed is off
+    int SeenKey[4];  // registry, station, dmi_dir, cfx_handle given (a key twice is an error)
 };
 
 // Sets the defaults: registry off, station = host name, dmi_dir = TALVEK_DEFAULT_DMI_DIR.
@@ -49,6 +53,11 @@ void DefaultRegistryConf(REGISTRY_CONF *conf);
 // SQLite database in memory (":memory:", a "file:" name with ":memory:",
 // "mode=memory" or no path) is refused: every run would find it empty.
 int ParseRegistryTarget(const char *value, REGISTRY_CONF *conf, char *err, size_t err_size);
+
+// A CFX endpoint handle: at least three dot-separated parts
+// (Vendor.Model.Serial), each of letters, digits, '-' and '_'. 0 when it is
+// one; 1 with a reason in err otherwise.
+int CheckCfxHandle(const char *value, char *err, size_t err_size);
 
 // Parses one line (without its line end) into conf. Blank and comment lines
 // are accepted and change nothing. A key or value that is not UTF-8 text, or

@@ -5,6 +5,7 @@
 
 #include "mac.h"
 #include "registry/mac48.h"
+#include "registry/outbox.h"
 
 static const char kInsertRun[] =
     "INSERT INTO runs (run_id, tool_version, station, mode, started_utc, ended_utc,"
@@ -102,16 +103,20 @@ int RegistryWriteFinalRun(REGISTRY_RUN *run, const char *verdict, int exit_statu
         snprintf(run->Message, sizeof(run->Message), "the run failed");
     RUN_ROW row;
     FillRow(run, verdict, exit_status, &row);
-    if (!run->RowStarted)
-        return RegDbExec(run->Db, kInsertRun, 26, row.Params, nullptr, err, err_size);
-    long changed = 0;
-    if (RegDbExec(run->Db, kFinishRun, 26, row.Params, &changed, err, err_size) != 0)
-        return 1;
-    if (changed != 1) {
-        snprintf(err, err_size, "the run's row is gone or already final");
-        return 1;
+    if (!run->RowStarted) {
+        if (RegDbExec(run->Db, kInsertRun, 26, row.Params, nullptr, err, err_size) != 0)
+            return 1;
+    } else {
+        long changed = 0;
+        if (RegDbExec(run->Db, kFinishRun, 26, row.Params, &changed, err, err_size) != 0)
+            return 1;
+        if (changed != 1) {
+            snprintf(err, err_size, "the run's row is gone or already final");
+            return 1;
+        }
     }
-    return 0;
+    // The MES feed's messages go in with the final row, or neither does.
+    return OutboxAddRun(run->Db, run, verdict, err, err_size);
 }
 
 int RegistryAppendRun(REGISTRY_RUN *run, const char *verdict, int exit_status, char *err,

@@ -94,8 +94,29 @@ static const char *const kVersion2[] = {
     nullptr,
 };
 
+// The MES feed's outbox: a run's messages go in with its runs row, in the
+// same transaction, and the relay takes them out in the order of
+// (enqueued_utc, run_id, part).
+static const char *const kVersion3[] = {
+    "CREATE TABLE IF NOT EXISTS outbox ("
+    " unique_id TEXT PRIMARY KEY,"
+    " run_id TEXT NOT NULL,"
+    " part INTEGER NOT NULL,"
+    " enqueued_utc TEXT NOT NULL,"
+    " message_name TEXT NOT NULL,"
+    " handle TEXT NOT NULL,"
+    " envelope TEXT NOT NULL,"
+    " state TEXT NOT NULL CHECK (state IN ('pending', 'sent', 'dead')),"
+    " rejections INTEGER NOT NULL,"
+    " last_error TEXT,"
+    " sent_utc TEXT)",
+    "CREATE INDEX IF NOT EXISTS outbox_queue ON outbox (state, enqueued_utc, run_id, part)",
+    nullptr,
+};
+
 // Steps by version: kSteps[v - 1] takes a database from version v - 1 to v.
-static const char *const *const kSteps[kRegistrySchemaVersion] = {kVersion1, kVersion2};
+static const char *const *const kSteps[kRegistrySchemaVersion] = {kVersion1, kVersion2,
+                                                                        kVersion3};
 
 static const char kVersionTable[] = "CREATE TABLE IF NOT EXISTS talvek_schema ("
                                     " version INTEGER PRIMARY KEY,"

@@ -59,6 +59,22 @@
 //                                  (percent; a first run is the board's first on record)
 //   talvek_failure_reasons         day_utc, station, message, runs (runs that did not pass)
 //
+// Version 3 (the MES feed) adds:
+//
+//   outbox         the MES feed's messages, one row each, written with the runs row
+//     unique_id    TEXT PRIMARY KEY     -- the message's CFX UniqueID (UUID)
+//     run_id       TEXT NOT NULL        -- the run it tells of
+//     part         INTEGER NOT NULL     -- 1..4: its place among the run's messages
+//     enqueued_utc TEXT NOT NULL
+//     message_name TEXT NOT NULL        -- "CFX.Production.WorkStarted" ...
+//     handle       TEXT NOT NULL        -- the station's cfx_handle (the envelope's Source)
+//     envelope     TEXT NOT NULL        -- the whole CFX envelope, JSON, as it is sent
+//     state        TEXT NOT NULL        -- 'pending' | 'sent' | 'dead'
+//     rejections   INTEGER NOT NULL     -- times the broker refused it
+//     last_error   TEXT                 -- the broker's last refusal
+//     sent_utc     TEXT                 -- when the broker accepted it
+//     index outbox_queue (state, enqueued_utc, run_id, part)
+//
 // A release sets macs.state to 'released' (the holder columns stay as they
 // were until a new reservation overwrites them) and appends to releases in
 // the same transaction.
@@ -69,7 +85,7 @@
 
 #include "registry/db.h"
 
-constexpr int kRegistrySchemaVersion = 2;
+constexpr int kRegistrySchemaVersion = 3;
 
 // The version the database holds: 0 when it has no schema yet.
 int RegistrySchemaVersion(REG_DB *db, int *version, char *err, size_t err_size);

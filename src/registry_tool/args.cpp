@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "registry/mac48.h"
@@ -29,6 +30,9 @@ const char kRegToolUsage[] =
     "  serve [--listen ADDR:PORT] [--station NAME] [--ini FILE ...]\n"
     "                                    the line view of the last 24 hours over HTTP\n"
     "                                    (default 127.0.0.1:8080)\n"
+    "  relay --amqp URL [--address ADDR] [--once] [--keep-days N]\n"
+    "                                    publish the MES feed's messages to an AMQP 1.0 broker\n"
+    "  outbox [--dead] [--retry ID]      the feed's backlog; its dead messages; send one again\n"
     "The registry is the one TALVEK.conf in the current directory names, unless --registry\n"
     "gives one: sqlite, sqlite:PATH, postgresql://... or \"host=... dbname=...\".\n"
     "Exit status: 0 done, 1 error, 2 usage error.\n";
@@ -109,6 +113,7 @@ static int CommandByName(const char *name, RegToolCommand *command)
         {"release", REGTOOL_RELEASE}, {"export", REGTOOL_EXPORT}, {"stats", REGTOOL_STATS},
         {"report", REGTOOL_REPORT},   {"pools", REGTOOL_POOLS},   {"serve", REGTOOL_SERVE},
         {"pending", REGTOOL_PENDING},
+        {"relay", REGTOOL_RELAY},     {"outbox", REGTOOL_OUTBOX},
     };
     for (const auto &c : commands) {
         if (strcmp(name, c.name) == 0) {
@@ -121,6 +126,7 @@ static int CommandByName(const char *name, RegToolCommand *command)
 
 // Options that take a value; which commands accept them is checked after
 // the whole line is read, so their order does not matter.
+// Flags (OPT_FIRST_FLAG on) take no value: their value is the flag's name.
 enum {
     OPT_REGISTRY,
     OPT_REASON,
@@ -131,12 +137,19 @@ enum {
     OPT_STATION,
     OPT_LISTEN,
     OPT_OLDER_THAN,
+    OPT_AMQP,
+    OPT_ADDRESS,
+    OPT_KEEP_DAYS,
+    OPT_RETRY,
     OPT_INI,  // the one option that may be given more than once
-    OPT_COUNT
+    OPT_ONCE,
+    OPT_DEAD,
+    OPT_COUNT,
+    OPT_FIRST_FLAG = OPT_ONCE,
 };
 static const char *const kOptionNames[OPT_COUNT] = {
-    "registry", "reason",  "format", "since",      "until",
-    "html",     "station", "listen", "older-than", "ini"};
+    "registry",   "reason", "format",  "since",     "until", "html", "station", "listen",
+    "older-than", "amqp",   "address", "keep-days", "retry", "ini",  "once",    "dead"};
 
 // The --ini values, in order.
 struct INI_LIST {
@@ -156,7 +169,11 @@ static int TakeOption(int argc, char **argv, int *i, const char *values[OPT_COUN
             continue;
         if (values[k] && k != OPT_INI)
             return UsageError(err, err_size, "--%s given twice", kOptionNames[k]);
-        if (eq) {
+        if (k >= OPT_FIRST_FLAG) {
+            if (eq)
+                return UsageError(err, err_size, "--%s takes no value", kOptionNames[k]);
+            values[k] = kOptionNames[k];
+        } else if (eq) {
             values[k] = eq + 1;
         } else if (*i + 1 < argc) {
             values[k] = argv[++*i];
@@ -310,6 +327,31 @@ static int ApplyViewOptions(const char *values[OPT_COUNT], const INI_LIST *ini,
     return 0;
 }
 
+static int ApplyRelayOptions(const char *values[OPT_COUNT], REGTOOL_ARGS *args, char *err,
+                             size_t err_size)
+{
+    const char *amqp = values[OPT_AMQP];
+    if (!amqp || *amqp == '\0' || strlen(amqp) > kRegToolUrlMax)
+        return UsageError(err, err_size, "relay needs --amqp URL (amqp://host[:port])");
+    args->Amqp = amqp;
+    const char *address = values[OPT_ADDRESS];
+    if (address && (*address == '\0' || strlen(address) > kRegToolUrlMax))
+        return UsageError(err, err_size, "--address needs a broker address");
+    args->Address = address ? address : kRegToolDefaultAddress;
+    args->Once = values[OPT_ONCE] != nullptr;
+    args->KeepDays = 30;
+    const char *days = values[OPT_KEEP_DAYS];
+    if (days) {
+        char *end = nullptr;
+        long n = strtol(days, &end, 10);
+        if (end == days || *end != '\0' || n < 1 || n > kRegToolKeepDaysMax)
+            return UsageError(err, err_size, "--keep-days needs a number of days from 1 to %d",
+                              kRegToolKeepDaysMax);
+        args->KeepDays = static_cast<int>(n);
+    }
+    return 0;
+}
+
 static int ApplyOptions(const char *values[OPT_COUNT], const INI_LIST *ini, REGTOOL_ARGS *args,
                         char *err, size_t err_size)
 {
@@ -324,7 +366,13 @@ static int ApplyOptions(const char *values[OPT_COUNT], const INI_LIST *ini, REGT
         Bit(REGTOOL_STATS) | Bit(REGTOOL_REPORT) | Bit(REGTOOL_SERVE),
         Bit(REGTOOL_SERVE),
         Bit(REGTOOL_PENDING),
+        Bit(REGTOOL_RELAY),
+        Bit(REGTOOL_RELAY),
+        Bit(REGTOOL_RELAY),
+        Bit(REGTOOL_OUTBOX),
         Bit(REGTOOL_REPORT) | Bit(REGTOOL_POOLS) | Bit(REGTOOL_SERVE),
+        Bit(REGTOOL_RELAY),
+        Bit(REGTOOL_OUTBOX),
     };
     for (int k = 0; k < OPT_COUNT; k++) {
         if (values[k] && !(kOwners[k] & Bit(args->Command)))
@@ -358,10 +406,18 @@ static int ApplyOptions(const char *values[OPT_COUNT], const INI_LIST *ini, REGT
     if (args->Command == REGTOOL_REPORT || args->Command == REGTOOL_POOLS ||
         args->Command == REGTOOL_SERVE)
         return ApplyViewOptions(values, ini, args, err, err_size);
+    if (args->Command == REGTOOL_RELAY)
+        return ApplyRelayOptions(values, args, err, err_size);
     const char *older = values[OPT_OLDER_THAN];
     if (older && ParseDuration(older, &args->OlderThan) != 0)
         return UsageError(err, err_size,
                           "--older-than '%s' is not a duration such as 90s, 30m, 2h or 1d", older);
+    args->Dead = values[OPT_DEAD] != nullptr;
+    args->Retry = values[OPT_RETRY];
+    if (args->Dead && args->Retry)
+        return UsageError(err, err_size, "outbox takes --dead or --retry ID, not both");
+    if (args->Retry && (*args->Retry == '\0' || strlen(args->Retry) > kRegToolKeyMax))
+        return UsageError(err, err_size, "--retry needs a message id");
     return 0;
 }
 

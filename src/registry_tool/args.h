@@ -18,6 +18,8 @@ enum RegToolCommand {
     REGTOOL_POOLS,
     REGTOOL_SERVE,
     REGTOOL_PENDING,
+    REGTOOL_RELAY,
+    REGTOOL_OUTBOX,
 };
 
 enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON, REGTOOL_TEXT };
@@ -29,6 +31,7 @@ constexpr size_t kRegToolKeyMax = 255;
 constexpr size_t kRegToolReasonMax = 500;
 constexpr size_t kRegToolUrlMax = 1023;
 constexpr int kRegToolMaxIni = 16;  // --ini files of one command
+constexpr int kRegToolKeepDaysMax = 3650;
 
 struct REGTOOL_ARGS {
     RegToolCommand Command;
@@ -50,7 +53,15 @@ struct REGTOOL_ARGS {
     RegToolPoolFormat PoolFormat;  // pools --format
     const char *Listen;            // serve --listen ADDR:PORT, or nullptr: the default
     long long OlderThan;           // pending --older-than, in seconds (0 when not given)
+    const char *Amqp;      // relay --amqp URL
+    const char *Address;   // relay --address, default kRegToolDefaultAddress
+    int Once;              // relay --once
+    int KeepDays;          // relay --keep-days, default 30
+    int Dead;              // outbox --dead
+    const char *Retry;     // outbox --retry ID, or nullptr
 };
+
+constexpr char kRegToolDefaultAddress[] = "/exchange/CFXExchange";
 
 // Fills args from the command line (argv[0] is the program name; argv
 // entries are kept, not copied). Options may come before or after the

@@ -40,6 +40,17 @@ int RegToolExport(REG_DB *db, RegToolFormat format, const char *since, FILE *out
 // the station and the format.
 int RegToolStats(REG_DB *db, const REGTOOL_ARGS *args, FILE *out);
 
+// The MES feed's outbox: the backlog (pending, age of the oldest, dead,
+// sent), with dead the dead messages one a line, with retry_id that dead
+// message made pending again.
+int RegToolOutbox(REG_DB *db, int dead, const char *retry_id);
+
+// Publishes the outbox to the AMQP 1.0 broker at url (relay.cpp). The
+// registry's relay lock is taken first; a second relay exits with 1.
+// once: drains what is pending and exits (0 done, 1 broker or registry
+// failure); else runs until SIGTERM or SIGINT, reconnecting with backoff.
+int RegToolRelay(REG_DB *db, const REGISTRY_CONF *conf, const REGTOOL_ARGS *args);
+
 // Prints "talvek-registry: <text>" on standard error; returns 1.
 int RegToolError(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 

@@ -51,6 +51,10 @@ static int Dispatch(const REGTOOL_ARGS *args, const REGISTRY_CONF *conf, REG_DB 
     }
     case REGTOOL_PENDING:
         return RegToolPending(db, args->OlderThan);
+    case REGTOOL_RELAY:
+        return RegToolRelay(db, conf, args);
+    case REGTOOL_OUTBOX:
+        return RegToolOutbox(db, args->Dead, args->Retry);
     default:
         return RegToolError("internal error: no command");
     }
