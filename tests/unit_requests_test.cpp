@@ -1,5 +1,5 @@
 // The request lines as built in gCmd, and the operations that are one
-// request each: ShowBmcVersion, ColdReset, FastGetMac.
+// request each: ShowBmcVersion, ColdReset, FastGetMac, GetSystemGuid.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -155,5 +155,44 @@ TEST_F(Requests, ShowBmcVersionPrintsTheRevisionLine)
         EXPECT_EQ(ToolCalls(), std::vector<std::string>{"raw 0x06 0x01"});
     }
 }
+
+
+// Get System GUID: sixteen bytes or nothing. A short reply must not pass for
+// a GUID, whatever an earlier request left behind in the reply array.
+struct GuidRow {
+    const char *name;
+    std::string reply;  // what the tool prints
+    int status;         // its exit status
+    int result;
+    std::vector<uint8_t> guid;  // what the caller's buffer holds afterwards
+};
+
+const std::vector<uint8_t> kUntouched(16, 0xEE);
+
+class SystemGuid : public Requests, public ::testing::WithParamInterface<GuidRow> {};
+
+TEST_P(SystemGuid, SixteenBytesOrTheBufferUntouched)
+{
+    const GuidRow &row = GetParam();
+    for (size_t k = 0; k < kResponseSize; k++)
+        ResponseData[k] = 0x5A;  // a long earlier reply
+    WriteReplyTool(row.reply, row.status);
+    std::vector<uint8_t> guid = kUntouched;
+    EXPECT_EQ(GetSystemGuid(guid.data()), row.result);
+    EXPECT_EQ(guid, row.guid);
+    EXPECT_EQ(ToolCalls(), std::vector<std::string>{"raw 0x06 0x37"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SystemGuid,
+    ::testing::Values(
+        GuidRow{"full_reply", " 00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff\n", 0, 0,
+                {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC,
+                 0xDD, 0xEE, 0xFF}},
+        GuidRow{"fifteen_bytes", " 00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee\n", 0, 1,
+                kUntouched},
+        GuidRow{"tool_fails", " 00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff\n", 1, 1,
+                kUntouched}),
+    [](const ::testing::TestParamInfo<GuidRow> &info) { return std::string(info.param.name); });
 
 }  // namespace

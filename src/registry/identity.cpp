@@ -8,7 +8,6 @@
 
 #include "mac.h"
 #include "registry/utf8.h"
-#include "transport/execmd.h"
 #include "transport/requests.h"
 
 // Texts that fresh boards carry until someone fills them in, compared
@@ -177,28 +176,13 @@ int ReadDmiValue(const char *dir, const char *name, char *out, size_t out_size)
 }
 
 // Get System GUID: 16 bytes, kept as 32 hex digits in the order received.
-// The reply array is never cleared, so a short reply is told apart by
-// marking the 16 places first; the marks are undone where no reply byte
-// landed, leaving the array as a failed request would.
 static int ReadSystemGuid(char out[kIdValueSize])
 {
-    int saved[16];
-    for (int k = 0; k < 16; k++) {
-        saved[k] = ResponseData[k];
-        ResponseData[k] = -1;
-    }
-    BuildGetSystemGuid();
-    int failed = Execmd(gCmd) != 0;
-    for (int k = 0; k < 16; k++) {
-        if (ResponseData[k] < 0) {
-            ResponseData[k] = saved[k];
-            failed = 1;
-        }
-    }
-    if (failed)
+    uint8_t guid[16];
+    if (GetSystemGuid(guid) != 0)
         return 1;
     for (int k = 0; k < 16; k++)
-        snprintf(out + 2 * k, 3, "%02x", ResponseData[k] & 0xFF);
+        snprintf(out + 2 * k, 3, "%02x", guid[k]);
     return 0;
 }
 

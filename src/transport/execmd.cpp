@@ -93,8 +93,10 @@ static int CloseShielded(FILE *fp, pid_t pid)
     return status;
 }
 
-int Execmd(char *cmd)
+int Execmd(char *cmd, size_t *parsed)
 {
+    if (parsed != nullptr)
+        *parsed = 0;
     if (RequestCheckpoint != nullptr)
         RequestCheckpoint();
     char buf[kReplyLineSize];
@@ -126,6 +128,8 @@ int Execmd(char *cmd)
         puts("Command execute error");
         return 1;
     }
-    ParseReplyLine(buf);
+    size_t count = ParseReplyLine(buf);
+    if (parsed != nullptr)
+        *parsed = count;
     return 0;
 }

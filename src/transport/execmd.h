@@ -26,7 +26,9 @@ extern const sigset_t *RequestShieldedSignals;
 
 // Runs the request line in cmd (which must be gCmd: the suffix is appended in
 // place and the buffer is known to hold kCmdSize bytes). 0 success, 1 failure.
-int Execmd(char *cmd);
+// When parsed is given, it receives the number of reply bytes stored in
+// ResponseData (0 on failure, where ResponseData is left as it was).
+int Execmd(char *cmd, size_t *parsed = nullptr);
 
 // Parses one reply line into ResponseData from index 0 on; returns the number
 // of values stored. Never stores more than kResponseSize values.

@@ -83,6 +83,17 @@ int FastGetMac(int position, uint8_t mac[6])
     return rc;
 }
 
+int GetSystemGuid(uint8_t guid[16])
+{
+    BuildGetSystemGuid();
+    size_t parsed = 0;
+    if (Execmd(gCmd, &parsed) != 0 || parsed < 16)
+        return 1;
+    for (int k = 0; k < 16; k++)
+        guid[k] = static_cast<uint8_t>(ResponseData[k]);
+    return 0;
+}
+
 int ShowBmcVersion()
 {
     BuildGetDeviceId();

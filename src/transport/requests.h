@@ -24,6 +24,10 @@ void BuildFastSetMacBoth(const uint8_t mac0[6], const uint8_t mac1[6]);
 // Sends Fast Get MAC (formatted form) and copies reply bytes 0..5 to mac.
 // Returns the runner's result; mac is filled from ResponseData either way.
 int FastGetMac(int position, uint8_t mac[6]);
+// Sends Get System GUID and copies the 16 reply bytes, in the order received,
+// to guid. 1 when the request fails or the reply is shorter than 16 bytes
+// (guid is then left untouched).
+int GetSystemGuid(uint8_t guid[16]);
 // Copies the first six reply bytes out of ResponseData.
 void TakeReplyMac(uint8_t mac[6]);
 
