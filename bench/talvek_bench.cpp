@@ -254,15 +254,14 @@ void RegistryCost(const std::vector<double> &medians)
 
 // A registry of 1,000,000 MACs held by 500,000 boards, with one run per
 // board (two MACs each, one a second from 2026-12-01 on), built in the
-// database itself.
+// database itself (lite: the SQLite dialect, else PostgreSQL's).
 const int kBigMacs = 1000000;
 const uint64_t kBigBase = 0x02AB3C000000ull;
 
-void FillBigRegistry(REG_DB *db)
+void FillBigRegistry(REG_DB *db, bool lite)
 {
     std::string n = std::to_string(kBigMacs - 1), runs = std::to_string(kBigMacs / 2 - 1),
                 base = std::to_string(kBigBase);
-    bool lite = RegDbKind(db) == REGISTRY_SQLITE;
     // Per back end: the 12-digit text of an integer, a 32-digit key, a time i seconds on.
     auto hex12 = [&](const std::string &v) {
         return lite ? "printf('%012X', " + v + ")" : "lpad(upper(to_hex(" + v + ")), 12, '0')";
@@ -384,7 +383,7 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
         exit(2);
     }
     double t0 = NowMs();
-    FillBigRegistry(db);
+    FillBigRegistry(db, conf.Kind == REGISTRY_SQLITE);
     double fill_s = (NowMs() - t0) / 1e3;
 
     int saved = dup(1), null = open("/dev/null", O_WRONLY);

@@ -198,14 +198,14 @@ TEST(RegistryMac, FortyEightBitIntegerAndArgumentForms)
 {
     const uint8_t mac[6] = {0x02, 0xAB, 0x3C, 0x56, 0x01, 0xA1};
     EXPECT_EQ(MacToInteger(mac), 0x02AB3C5601A1ull);
-    char number[kMac48TextSize], hex[kMacHexSize];
+    char number[kMac48TextSize], hex[kMacHexSize], dashed[kMacDashedSize];
     const uint8_t top[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     MacIntegerText(top, number);
     EXPECT_STREQ(number, "281474976710655");
-    uint8_t back[6];
-    IntegerToMac(0x1002AB3C5601A1ull, back);  // bits above 48 are dropped
-    MacHexText(back, hex);
+    MacHexText(mac, hex);
     EXPECT_STREQ(hex, "02AB3C5601A1");
+    MacDashedText(mac, dashed);
+    EXPECT_STREQ(dashed, "02-AB-3C-56-01-A1");
 
     // clang-format off
     struct { const char *text; int ok; } rows[] = {

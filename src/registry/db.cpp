@@ -2,34 +2,16 @@
 // connection, so callers write every statement once.
 #include "registry/db.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "registry/db_impl.h"
-
-void CleanReason(const char *text, char *err, size_t err_size)
-{
-    // Back ends report over several lines and with tabs; fold every run of
-    // white space into one blank.
-    size_t n = 0;
-    int blank = 0;
-    for (const char *s = text; *s != '\0' && n + 1 < err_size; s++) {
-        if (*s == '\n' || *s == '\r' || *s == '\t' || *s == ' ') {
-            blank = n > 0;
-            continue;
-        }
-        if (blank && n + 2 < err_size)
-            err[n++] = ' ';
-        blank = 0;
-        err[n++] = *s;
-    }
-    while (n > 0 && (err[n - 1] == '.' || err[n - 1] == ' '))
-        n--;
-    err[n] = '\0';
-    if (n == 0)
-        snprintf(err, err_size, "unknown error");
-}
 
 int RegDbOpen(const REGISTRY_CONF *conf, REG_DB **db, char *err, size_t err_size)
 {
@@ -40,6 +22,9 @@ int RegDbOpen(const REGISTRY_CONF *conf, REG_DB **db, char *err, size_t err_size
         return 1;
     }
     d->Kind = conf->Kind;
+    d->OwnerLockFd = -1;
+    if (conf->Kind == REGISTRY_SQLITE)
+        snprintf(d->Target, sizeof(d->Target), "%s", conf->Target);
     int rc;
     if (conf->Kind == REGISTRY_SQLITE)
         rc = LiteOpen(conf->Target, d, err, err_size);
@@ -60,6 +45,8 @@ void RegDbClose(REG_DB *db)
     if (db == nullptr)
         return;
     RegDbRollback(db);
+    if (db->OwnerLockFd >= 0)
+        close(db->OwnerLockFd);
     if (db->Kind == REGISTRY_SQLITE)
         LiteClose(db);
     else
@@ -67,9 +54,9 @@ void RegDbClose(REG_DB *db)
     delete db;
 }
 
-int RegDbKind(const REG_DB *db)
+int RegDbMissing(const REGISTRY_CONF *conf)
 {
-    return db->Kind;
+    return conf->Kind == REGISTRY_SQLITE && access(conf->Target, F_OK) != 0;
 }
 
 void RegDbDescribe(const REG_DB *db, char *out, size_t out_size)
@@ -137,4 +124,65 @@ int RegDbLockSchema(REG_DB *db, char *err, size_t err_size)
     // Any fixed number serves, as long as every TALVEK program uses the same.
     return RegDbExec(db, "SELECT pg_advisory_xact_lock(7417651)", 0, nullptr, nullptr, err,
                      err_size);
+}
+
+const char *RegDbRowLock(const REG_DB *db)
+{
+    return db->Kind == REGISTRY_POSTGRES ? " FOR UPDATE" : "";
+}
+
+static int TakeCount(void *ctx, int ncols, const char *const *cols)
+{
+    *static_cast<int *>(ctx) = ncols > 0 && cols[0] != nullptr ? atoi(cols[0]) : 0;
+    return 0;
+}
+
+int RegDbTableExists(REG_DB *db, const char *table, int *exists, char *err, size_t err_size)
+{
+    const char *sql =
+        db->Kind == REGISTRY_SQLITE
+            ? "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1"
+            : "SELECT count(*) FROM information_schema.tables"
+              " WHERE table_name = ?1 AND table_schema = current_schema()";
+    *exists = 0;
+    return RegDbQuery(db, sql, 1, &table, TakeCount, exists, err, err_size);
+}
+
+static int TakeFlag(void *ctx, int ncols, const char *const *cols)
+{
+    *static_cast<int *>(ctx) = ncols > 0 && cols[0] && (cols[0][0] == 't' || cols[0][0] == '1');
+    return 0;
+}
+
+int RegDbTryOwnerLock(REG_DB *db, const char *name, long key, char *err, size_t err_size)
+{
+    if (db->Kind == REGISTRY_POSTGRES) {
+        char number[24];
+        snprintf(number, sizeof(number), "%ld", key);
+        const char *params[] = {number};
+        int taken = 0;
+        if (RegDbQuery(db, "SELECT pg_try_advisory_lock(CAST(?1 AS BIGINT))", 1, params,
+                       TakeFlag, &taken, err, err_size) != 0)
+            return 1;
+        return taken ? 0 : 2;
+    }
+    char path[sizeof(db->Target) + 64];
+    snprintf(path, sizeof(path), "%s.%s.lock", db->Target, name);
+    int f = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (f < 0) {
+        snprintf(err, err_size, "%s: %s", path, strerror(errno));
+        return 1;
+    }
+    if (flock(f, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno;
+        close(f);
+        if (e == EWOULDBLOCK)
+            return 2;
+        snprintf(err, err_size, "%s: %s", path, strerror(e));
+        return 1;
+    }
+    if (db->OwnerLockFd >= 0)
+        close(db->OwnerLockFd);
+    db->OwnerLockFd = f;
+    return 0;
 }

@@ -36,6 +36,7 @@
 
 constexpr size_t kDbErrorSize = 256;
 constexpr int kDbMaxParams = 40;
+constexpr int kDbMaxColumns = 64;                  // columns a row callback receives, at most
 constexpr int kDbLockWaitMs = 10000;               // SQLite: all lock waits of a connection
 constexpr int kDbConnectTimeoutS = 5;              // PostgreSQL: connect timeout
 constexpr int kDbStatementDeadlineMs = 8000;       // PostgreSQL: this program's deadline
@@ -53,7 +54,10 @@ struct REG_DB;  // an open connection; opaque
 int RegDbOpen(const REGISTRY_CONF *conf, REG_DB **db, char *err, size_t err_size);
 void RegDbClose(REG_DB *db);  // nullptr is fine; rolls back an open transaction
 
-int RegDbKind(const REG_DB *db);  // REGISTRY_SQLITE or REGISTRY_POSTGRES
+// 1 when conf names a SQLite file that does not exist: opening it would
+// create an empty registry, which a command that only reads must not do.
+int RegDbMissing(const REGISTRY_CONF *conf);
+
 // "sqlite TALVEK.db" or "postgresql host/db": what the operator is shown.
 void RegDbDescribe(const REG_DB *db, char *out, size_t out_size);
 
@@ -62,7 +66,8 @@ void RegDbDescribe(const REG_DB *db, char *out, size_t out_size);
 int RegDbExec(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
               char *err, size_t err_size);
 
-// Called once per result row with its column texts (nullptr for NULL).
+// Called once per result row with its column texts (nullptr for NULL), the
+// first kDbMaxColumns of them.
 // Returning non-zero stops the query; RegDbQuery then returns 1 with err
 // "stopped" unless the callback wrote its own reason into err.
 typedef int (*RegRowFn)(void *ctx, int ncols, const char *const *cols);
@@ -73,14 +78,42 @@ int RegDbQuery(REG_DB *db, const char *sql, int nparams, const char *const *para
 
 // Transactions. RegDbBegin takes the write lock at once where the back end
 // has one (SQLite: BEGIN IMMEDIATE, waiting within the lock budget), so a
-// transaction never fails half-way for a lock another station holds.
+// transaction never fails half-way for a lock another station holds. A
+// failed COMMIT rolls back. Callers hold a REG_TRANSACTION rather than
+// pairing these by hand.
 int RegDbBegin(REG_DB *db, char *err, size_t err_size);
 int RegDbCommit(REG_DB *db, char *err, size_t err_size);
-void RegDbRollback(REG_DB *db);  // no error: nothing to do with one
+void RegDbRollback(REG_DB *db);  // no error: nothing to do with one; nothing when none is open
+
+// One transaction for the life of a scope: Begin opens it, Commit ends it,
+// and one still open when the guard goes (every early return) is rolled back.
+struct REG_TRANSACTION {
+    explicit REG_TRANSACTION(REG_DB *db) : Db(db) {}
+    ~REG_TRANSACTION() { RegDbRollback(Db); }
+    REG_TRANSACTION(const REG_TRANSACTION &) = delete;
+    REG_TRANSACTION &operator=(const REG_TRANSACTION &) = delete;
+    int Begin(char *err, size_t err_size) { return RegDbBegin(Db, err, err_size); }
+    int Commit(char *err, size_t err_size) { return RegDbCommit(Db, err, err_size); }
+    REG_DB *Db;
+};
+
+// " FOR UPDATE" where the back end locks the rows a SELECT inside a
+// transaction reads (PostgreSQL); "" where the transaction's write lock
+// already keeps every other writer out (SQLite). Appended to such a SELECT.
+const char *RegDbRowLock(const REG_DB *db);
+
+// *exists 1 when the current schema has a table of that name.
+int RegDbTableExists(REG_DB *db, const char *table, int *exists, char *err, size_t err_size);
 
 // Inside a transaction: serialises schema creation and upgrade across every
 // station of the database (PostgreSQL: a transaction-scoped advisory lock;
 // SQLite: the write lock that RegDbBegin already holds).
 int RegDbLockSchema(REG_DB *db, char *err, size_t err_size);
+
+// Takes a lock that at most one process of the whole registry holds, kept
+// until RegDbClose: on PostgreSQL a session advisory lock with this key, on
+// SQLite an flock on "<file>.<name>.lock" beside the file. 0 taken; 2
+// another process holds it; 1 error (reason in err).
+int RegDbTryOwnerLock(REG_DB *db, const char *name, long key, char *err, size_t err_size);
 
 #endif

@@ -14,10 +14,12 @@ struct REG_DB {
     pg_conn *Pg;
     int InTransaction;  // RegDbClose rolls back what is still open
     long LockWaitedMs;  // SQLite: time spent waiting for other stations' locks
+    int OwnerLockFd;    // SQLite: the flock RegDbTryOwnerLock took; -1 when none
+    char Target[kConfTargetSize];  // SQLite: the file; PostgreSQL: "" (no password kept)
     char Description[300];
 };
 
-// Makes a back end's message one line without a final period, so that it
+// (db_reason.cpp) Makes a back end's message one line without a final period, so that it
 // fits "Error! MAC registry unavailable: <reason>.".
 void CleanReason(const char *text, char *err, size_t err_size);
 

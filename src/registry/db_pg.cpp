@@ -302,10 +302,10 @@ int PgRun(REG_DB *db, const char *sql, int nparams, const char *const *params, l
     if (fn != nullptr) {
         int rows = pq->ntuples(res);
         int n = pq->nfields(res);
-        if (n > 64)
-            n = 64;
+        if (n > kDbMaxColumns)
+            n = kDbMaxColumns;
         for (int r = 0; r < rows; r++) {
-            const char *cols[64];
+            const char *cols[kDbMaxColumns];
             for (int c = 0; c < n; c++)
                 cols[c] = pq->getisnull(res, r, c) ? nullptr : pq->getvalue(res, r, c);
             if (fn(ctx, n, cols) != 0) {

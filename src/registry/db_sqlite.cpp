@@ -107,10 +107,10 @@ int LiteRun(REG_DB *db, const char *sql, int nparams, const char *const *params,
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         if (fn == nullptr)
             continue;
-        const char *cols[64];
+        const char *cols[kDbMaxColumns];
         int n = sqlite3_column_count(st);
-        if (n > 64)
-            n = 64;
+        if (n > kDbMaxColumns)
+            n = kDbMaxColumns;
         for (int c = 0; c < n; c++)
             cols[c] = reinterpret_cast<const char *>(sqlite3_column_text(st, c));
         if (fn(ctx, n, cols) != 0) {

@@ -12,14 +12,6 @@ uint64_t MacToInteger(const uint8_t mac[6])
     return value;
 }
 
-void IntegerToMac(uint64_t value, uint8_t mac[6])
-{
-    for (int k = 5; k >= 0; k--) {
-        mac[k] = static_cast<uint8_t>(value & 0xFF);
-        value >>= 8;
-    }
-}
-
 void MacIntegerText(const uint8_t mac[6], char out[kMac48TextSize])
 {
     snprintf(out, kMac48TextSize, "%llu", static_cast<unsigned long long>(MacToInteger(mac)));
@@ -31,13 +23,10 @@ void MacHexText(const uint8_t mac[6], char out[kMacHexSize])
              mac[5]);
 }
 
-static int HexValue(char c)
+void MacDashedText(const uint8_t mac[6], char out[kMacDashedSize])
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return c - 'A' + 10;
+    snprintf(out, kMacDashedSize, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
+             mac[4], mac[5]);
 }
 
 int ParseMacArgument(const char *text, uint8_t mac[6])
@@ -58,7 +47,7 @@ int ParseMacArgument(const char *text, uint8_t mac[6])
         }
         if (!IsHexDigit(s[0]) || !IsHexDigit(s[1]))
             return 1;
-        mac[k] = static_cast<uint8_t>(HexValue(s[0]) << 4 | HexValue(s[1]));
+        mac[k] = static_cast<uint8_t>(HexCharToByte(s[0]) << 4 | HexCharToByte(s[1]));
         s += 2;
     }
     return *s == '\0' ? 0 : 1;

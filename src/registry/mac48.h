@@ -8,13 +8,15 @@
 
 constexpr int kMac48TextSize = 16;  // decimal: at most 15 digits and a terminator
 constexpr int kMacHexSize = 13;     // 12 hex digits and a terminator
+constexpr int kMacDashedSize = 18;  // six pairs, five dashes and a terminator
 
 uint64_t MacToInteger(const uint8_t mac[6]);
-void IntegerToMac(uint64_t value, uint8_t mac[6]);  // the low 48 bits
 // The integer in decimal, as bound to SQL.
 void MacIntegerText(const uint8_t mac[6], char out[kMac48TextSize]);
 // "02AB3C5601A1", the form of TALVEK.txt.
 void MacHexText(const uint8_t mac[6], char out[kMacHexSize]);
+// "02-AB-3C-56-01-A1", the form the operator and the feed are shown.
+void MacDashedText(const uint8_t mac[6], char out[kMacDashedSize]);
 // Accepts 12 hex digits, optionally in pairs separated by '-' or ':'
 // (02AB3C5601A1, 02-ab-3c-56-01-a1, 02:AB:3C:56:01:A1). 0 on success.
 int ParseMacArgument(const char *text, uint8_t mac[6]);

@@ -5,6 +5,7 @@
 
 #include "mac.h"
 #include "registry/cfx_envelope.h"
+#include "registry/mac48.h"
 
 static const char *const kNames[kOutboxParts] = {
     "CFX.Production.WorkStarted",
@@ -27,9 +28,8 @@ struct RUN_FACTS {
 
 static CfxJson Dashed(const uint8_t mac[6])
 {
-    char text[18];
-    snprintf(text, sizeof(text), "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
-             mac[4], mac[5]);
+    char text[kMacDashedSize];
+    MacDashedText(mac, text);
     return text;
 }
 

@@ -59,8 +59,9 @@ void RegistryShowRefusal(REGISTRY_RUN *run, const uint8_t m[6], const char *hold
     LocalTimeOfStamp(since_utc, since, sizeof(since));
     snprintf(when, sizeof(when), "%s (local time)", since);
 
-    printf("Error! Mac %02X-%02X-%02X-%02X-%02X-%02X is already registered to another board:\n",
-           m[0], m[1], m[2], m[3], m[4], m[5]);
+    char dashed[kMacDashedSize];
+    MacDashedText(m, dashed);
+    printf("Error! Mac %s is already registered to another board:\n", dashed);
     char fitted[4 * kScreenColumns + 1];
     static const char *const kPrefix[] = {"  board    ", "  station  ", "  since    "};
     const char *values[] = {holder, station, when};

@@ -8,6 +8,7 @@
 
 #include "mac.h"
 #include "registry/board_line.h"
+#include "registry/holder.h"
 #include "registry/mac48.h"
 #include "registry/registry.h"
 #include "registry/runs.h"
@@ -16,10 +17,10 @@ static const char kClaim[] =
     "INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc,"
     " updated_utc) VALUES (?1, ?2, ?3, 'reserved', ?4, ?5, ?6, ?6)"
     " ON CONFLICT (mac) DO UPDATE SET mac = excluded.mac"
-    " RETURNING board_key, state, station, reserved_utc, run_id";
+    " RETURNING " HOLDER_COLUMNS;
 
 static const char kHolder[] =
-    "SELECT board_key, state, station, reserved_utc, run_id FROM macs WHERE mac = ?1";
+    "SELECT " HOLDER_COLUMNS " FROM macs WHERE mac = ?1";
 
 static const char kTakeOver[] =
     "UPDATE macs SET board_key = ?2, state = 'reserved', station = ?3, run_id = ?4,"
@@ -35,36 +36,6 @@ struct CLAIM {
     uint8_t Mac[6];
     int Claim;
 };
-
-struct HOLDER_ROW {
-    int Exists;
-    int KeyNull;
-    char Key[128];
-    char State[16];
-    char Station[64];
-    char Reserved[32];
-    char RunId[40];
-};
-
-static void CopyCol(char *out, size_t size, const char *col)
-{
-    snprintf(out, size, "%s", col != nullptr ? col : "");
-}
-
-static int TakeHolder(void *ctx, int ncols, const char *const *cols)
-{
-    HOLDER_ROW *h = static_cast<HOLDER_ROW *>(ctx);
-    if (ncols < 5)
-        return 1;
-    h->Exists = 1;
-    h->KeyNull = cols[0] == nullptr;
-    CopyCol(h->Key, sizeof(h->Key), cols[0]);
-    CopyCol(h->State, sizeof(h->State), cols[1]);
-    CopyCol(h->Station, sizeof(h->Station), cols[2]);
-    CopyCol(h->Reserved, sizeof(h->Reserved), cols[3]);
-    CopyCol(h->RunId, sizeof(h->RunId), cols[4]);
-    return 0;
-}
 
 static int AddClaim(CLAIM list[4], int n, const uint8_t mac[6], int claim)
 {
@@ -121,11 +92,10 @@ static void PrintRefusal(REGISTRY_RUN *run, const uint8_t m[6], const HOLDER_ROW
 {
     // A holder key that is a placeholder names no board.
     const char *held_by = h->KeyNull || IsPlaceholderId(h->Key) ? nullptr : h->Key;
-    char line[kRegMessageSize];
-    snprintf(line, sizeof(line),
-             "Mac %02X-%02X-%02X-%02X-%02X-%02X is already registered to board %s (station %s, %s)",
-             m[0], m[1], m[2], m[3], m[4], m[5], held_by != nullptr ? held_by : "unknown",
-             h->Station, h->Reserved);
+    char dashed[kMacDashedSize], line[kRegMessageSize];
+    MacDashedText(m, dashed);
+    snprintf(line, sizeof(line), "Mac %s is already registered to board %s (station %s, %s)",
+             dashed, held_by != nullptr ? held_by : "unknown", h->Station, h->Reserved);
     RegistryShowRefusal(run, m, held_by, h->Station, h->Reserved);
     RegistryNoteFailure(run, line);
 }
@@ -176,21 +146,28 @@ static int DecideOne(REGISTRY_RUN *run, const CLAIM *c, char *err, size_t err_si
     return RegDbExec(run->Db, kRecordKey, 3, params, nullptr, err, err_size);
 }
 
-int RegistryReserve(REGISTRY_RUN *run)
+// The claims and the run's first row in one transaction, rolled back unless
+// all went in: 0 committed, 1 registry error, 2 a claim refused.
+static int ReserveInOneTransaction(REGISTRY_RUN *run, char *err, size_t err_size)
 {
     CLAIM list[4];
     int n = CollectClaims(run, list);
-    char err[kDbErrorSize];
-    int rc = RegDbBegin(run->Db, err, sizeof(err));
+    REG_TRANSACTION txn(run->Db);
+    int rc = txn.Begin(err, err_size);
     for (int i = 0; i < n && rc == 0; i++)
-        rc = DecideOne(run, &list[i], err, sizeof(err));
+        rc = DecideOne(run, &list[i], err, err_size);
     // From here on the run is on record, whatever becomes of it.
     if (rc == 0)
-        rc = RegistryBeginRun(run, err, sizeof(err));
+        rc = RegistryBeginRun(run, err, err_size);
     if (rc == 0)
-        rc = RegDbCommit(run->Db, err, sizeof(err));
-    else
-        RegDbRollback(run->Db);
+        rc = txn.Commit(err, err_size);
+    return rc;
+}
+
+int RegistryReserve(REGISTRY_RUN *run)
+{
+    char err[kDbErrorSize];
+    int rc = ReserveInOneTransaction(run, err, sizeof(err));
     if (rc == 0) {
         run->RowStarted = 1;
         return 0;

@@ -122,13 +122,12 @@ int RegistryWriteFinalRun(REGISTRY_RUN *run, const char *verdict, int exit_statu
 int RegistryAppendRun(REGISTRY_RUN *run, const char *verdict, int exit_status, char *err,
                       size_t err_size)
 {
-    if (RegDbBegin(run->Db, err, err_size) != 0)
+    REG_TRANSACTION txn(run->Db);
+    if (txn.Begin(err, err_size) != 0)
         return 1;
-    if (RegistryWriteFinalRun(run, verdict, exit_status, err, err_size) != 0) {
-        RegDbRollback(run->Db);
+    if (RegistryWriteFinalRun(run, verdict, exit_status, err, err_size) != 0)
         return 1;
-    }
-    return RegDbCommit(run->Db, err, err_size);
+    return txn.Commit(err, err_size);
 }
 
 // Marks the MAC a passing port ended with: the requested one, or in the
@@ -166,7 +165,8 @@ int RegistryWritePass(REGISTRY_RUN *run, int (*write_record)(void *), void *ctx,
 {
     char stamp[kStampSize];
     UtcStamp(stamp);
-    if (RegDbBegin(run->Db, err, err_size) != 0)
+    REG_TRANSACTION txn(run->Db);
+    if (txn.Begin(err, err_size) != 0)
         return 1;
     int rc = 0;
     for (int port = 0; port < 2 && rc == 0; port++)
@@ -178,9 +178,7 @@ int RegistryWritePass(REGISTRY_RUN *run, int (*write_record)(void *), void *ctx,
     // and the caller turns it into "N" when that COMMIT fails.
     if (rc == 0 && write_record(ctx) != 0)
         rc = 2;
-    if (rc != 0) {
-        RegDbRollback(run->Db);
+    if (rc != 0)
         return rc;
-    }
-    return RegDbCommit(run->Db, err, err_size);
+    return txn.Commit(err, err_size);
 }

@@ -129,17 +129,6 @@ static int TakeInt(void *ctx, int ncols, const char *const *cols)
     return 0;
 }
 
-static int TableExists(REG_DB *db, int *exists, char *err, size_t err_size)
-{
-    const char *sql =
-        RegDbKind(db) == REGISTRY_SQLITE
-            ? "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'talvek_schema'"
-            : "SELECT count(*) FROM information_schema.tables"
-              " WHERE table_name = 'talvek_schema' AND table_schema = current_schema()";
-    *exists = 0;
-    return RegDbQuery(db, sql, 0, nullptr, TakeInt, exists, err, err_size);
-}
-
 static int ReadVersion(REG_DB *db, int *version, char *err, size_t err_size)
 {
     *version = 0;
@@ -152,7 +141,7 @@ int RegistrySchemaVersion(REG_DB *db, int *version, char *err, size_t err_size)
     if (ReadVersion(db, version, err, err_size) == 0)
         return 0;
     int exists = 0;
-    if (TableExists(db, &exists, err, err_size) != 0)
+    if (RegDbTableExists(db, "talvek_schema", &exists, err, err_size) != 0)
         return 1;
     if (exists)  // the table is there, so the first error was real
         return ReadVersion(db, version, err, err_size);
@@ -193,7 +182,8 @@ static int ApplySteps(REG_DB *db, int from, int target, char *err, size_t err_si
 // a second station waits for the first and then finds the work done.
 static int Upgrade(REG_DB *db, int target, int *applied_from, char *err, size_t err_size)
 {
-    if (RegDbBegin(db, err, err_size) != 0)
+    REG_TRANSACTION txn(db);
+    if (txn.Begin(err, err_size) != 0)
         return 1;
     int found = 0;
     int rc = RegDbLockSchema(db, err, err_size);
@@ -205,13 +195,11 @@ static int Upgrade(REG_DB *db, int target, int *applied_from, char *err, size_t 
         rc = NewerThanUs(found, err, err_size);
     if (rc == 0)
         rc = ApplySteps(db, found, target, err, err_size);
-    if (rc != 0) {
-        RegDbRollback(db);
+    if (rc != 0)
         return 1;
-    }
     if (applied_from != nullptr)
         *applied_from = found;
-    return RegDbCommit(db, err, err_size);
+    return txn.Commit(err, err_size);
 }
 
 int RegistryEnsureSchema(REG_DB *db, int *applied_from, char *err, size_t err_size)

@@ -53,5 +53,8 @@ int RegToolRelay(REG_DB *db, const REGISTRY_CONF *conf, const REGTOOL_ARGS *args
 
 // Prints "talvek-registry: <text>" on standard error; returns 1.
 int RegToolError(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// Prints "talvek-registry: MAC registry unavailable: <reason>" on standard
+// error; returns 1.
+int RegToolUnavailable(const char *reason);
 
 #endif

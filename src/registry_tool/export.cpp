@@ -130,7 +130,7 @@ int RegToolExport(REG_DB *db, RegToolFormat format, const char *since, FILE *out
     if (RegDbQuery(db, kRunQuery, 1, &param, ExportRun, &x, err, sizeof err) != 0) {
         if (ferror(out))
             return RegToolError("cannot write the export");
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     }
     return 0;
 }

@@ -19,6 +19,11 @@ int RegToolError(const char *fmt, ...)
     return 1;
 }
 
+int RegToolUnavailable(const char *reason)
+{
+    return RegToolError("MAC registry unavailable: %s", reason);
+}
+
 static const char *Shown(const char *text)
 {
     return text ? text : "-";
@@ -62,7 +67,7 @@ static int ListRuns(REG_DB *db, const char *sql, const char *param)
     char err[kDbErrorSize];
     int count = 0;
     if (RegDbQuery(db, sql, 1, &param, PrintRun, &count, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (count == 0)
         printf("Runs: none\n");
     return 0;
@@ -110,9 +115,10 @@ static int TakeCount(void *ctx, int ncols, const char *const *c)
 int RegToolWho(REG_DB *db, const uint8_t mac[6])
 {
     char err[kDbErrorSize];
-    char number[kMac48TextSize], hex[kMacHexSize];
+    char number[kMac48TextSize], hex[kMacHexSize], dashed[kMacDashedSize];
     MacIntegerText(mac, number);
     MacHexText(mac, hex);
+    MacDashedText(mac, dashed);
     const char *params[] = {number, hex};
     long long seen = 0;
     if (RegDbQuery(db,
@@ -122,19 +128,18 @@ int RegToolWho(REG_DB *db, const uint8_t mac[6])
                    "OR EXISTS (SELECT 1 FROM releases WHERE mac = ?1) "
                    "OR EXISTS (SELECT 1 FROM runs WHERE " RUNS_NAMING_MAC ") THEN 1 ELSE 0 END",
                    2, params, TakeCount, &seen, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (seen == 0)
-        return RegToolError("MAC %02X-%02X-%02X-%02X-%02X-%02X is unknown to the registry: no "
-                            "reservation, run or release names it",
-                            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    printf("MAC %02X-%02X-%02X-%02X-%02X-%02X\n", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+        return RegToolError(
+            "MAC %s is unknown to the registry: no reservation, run or release names it", dashed);
+    printf("MAC %s\n", dashed);
     int found = 0;
     if (RegDbQuery(
             db,
             "SELECT state, board_key, station, run_id, reserved_utc, verified_utc, readback, "
             "updated_utc FROM macs WHERE mac = ?1",
             1, params, PrintHolder, &found, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (!found)
         printf("  state     not registered\n");
     if (ListRuns(db,
@@ -148,7 +153,7 @@ int RegToolWho(REG_DB *db, const uint8_t mac[6])
                    "SELECT released_utc, station, reason, state_before, board_key, holder_station "
                    "FROM releases WHERE mac = ?1 ORDER BY released_utc, release_id",
                    1, params, PrintRelease, &releases, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     return 0;
 }
 
@@ -213,7 +218,7 @@ int RegToolBoard(REG_DB *db, const char *key)
                    "(lower(board_key) = lower(CAST(?1 AS TEXT)) OR lower(replace(board_key, '-', '')) = ?2 "
                    "OR lower(board_serial) = lower(CAST(?1 AS TEXT))) ORDER BY 1",
                    2, params, TakeBoardKey, &keys, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (keys.Count == 0)
         return RegToolError("board %s is unknown to the registry: no MAC or run names it", key);
     for (int k = 0; k < keys.Count && k < kMaxBoards; k++) {
@@ -224,7 +229,7 @@ int RegToolBoard(REG_DB *db, const char *key)
                        "SELECT mac_text, state, station, reserved_utc, verified_utc FROM macs "
                        "WHERE board_key = ?1 ORDER BY mac",
                        1, &board, PrintBoardMac, &macs, err, sizeof err) != 0)
-            return RegToolError("MAC registry unavailable: %s", err);
+            return RegToolUnavailable(err);
         if (macs == 0)
             printf("MACs: none\n");
         if (ListRuns(db,

@@ -14,7 +14,7 @@ static int Init(REG_DB *db)
     char err[kDbErrorSize];
     int from = 0;
     if (RegistryEnsureSchema(db, &from, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     char where[300];
     RegDbDescribe(db, where, sizeof where);
     if (from == kRegistrySchemaVersion) {

@@ -1,7 +1,6 @@
 #include "registry_tool/open_registry.h"
 
 #include <cstdio>
-#include <unistd.h>
 
 #include "registry/schema.h"
 #include "registry_tool/commands.h"
@@ -31,15 +30,15 @@ int OpenRegistry(const REGISTRY_CONF *conf, int creating, REG_DB **db)
     *db = nullptr;
     // Opening a SQLite file creates it; a mistyped path must not leave an
     // empty registry behind that looks like one with nothing in it.
-    if (!creating && conf->Kind == REGISTRY_SQLITE && access(conf->Target, F_OK) != 0)
+    if (!creating && RegDbMissing(conf))
         return RegToolError("no registry at %s (talvek-registry init creates one)", conf->Target);
     if (RegDbOpen(conf, db, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (creating)
         return 0;
     int version = 0;
     if (RegistrySchemaVersion(*db, &version, err, sizeof err) != 0) {
-        RegToolError("MAC registry unavailable: %s", err);
+        RegToolUnavailable(err);
     } else if (version == 0) {
         RegToolError("the registry has no tables yet (talvek-registry init creates them)");
     } else if (version > kRegistrySchemaVersion) {

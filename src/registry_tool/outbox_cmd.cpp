@@ -47,7 +47,7 @@ static int Backlog(REG_DB *db)
                    " sum(CASE WHEN state = 'sent' THEN 1 ELSE 0 END),"
                    " min(CASE WHEN state = 'pending' THEN enqueued_utc END) FROM outbox",
                    0, nullptr, TakeBacklog, &b, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     printf("Pending: %ld\n", b.Pending);
     if (b.Pending > 0)
         printf("Oldest pending: %s (%ld s ago)\n", b.Oldest.c_str(), SecondsSince(b.Oldest));
@@ -74,7 +74,7 @@ static int ListDead(REG_DB *db)
                    "SELECT unique_id, enqueued_utc, message_name, handle, rejections, last_error"
                    " FROM outbox WHERE state = 'dead' ORDER BY enqueued_utc, run_id, part",
                    0, nullptr, PrintDead, &n, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (n == 0)
         printf("No dead messages.\n");
     return 0;
@@ -89,7 +89,7 @@ static int Retry(REG_DB *db, const char *id)
                   "UPDATE outbox SET state = 'pending', rejections = 0"
                   " WHERE unique_id = ?1 AND state = 'dead'",
                   1, params, &changed, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (changed != 1)
         return RegToolError("no dead message %s in the outbox", id);
     printf("Message %s is pending again: the relay sends it next.\n", id);

@@ -43,7 +43,7 @@ int RegToolPending(REG_DB *db, long long older_than)
                           : "SELECT mac_text, board_key, station, run_id, reserved_utc FROM macs "
                             "WHERE state = 'reserved' ORDER BY reserved_utc, mac";
     if (RegDbQuery(db, sql, older_than > 0 ? 1 : 0, &param, PrintPending, &x, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (x.Count == 0)
         printf("No MAC is reserved without being verified%s.\n",
                older_than > 0 ? " for that long" : "");

@@ -146,7 +146,7 @@ int RegToolPools(REG_DB *db, const std::vector<VIEW_RANGE> &ranges, RegToolPoolF
     std::vector<VIEW_POOL> pools;
     char err[kDbErrorSize] = "";
     if (LoadViewPools(db, ranges, now, &pools, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (format == REGTOOL_POOLS_TEXT) {
         printf("%-25s  %15s  %9s  %9s  %15s  %7s  %8s  %9s  %s\n", "range (value/mask)", "total",
                "used", "released", "left", "used", "per day", "days left", "state");

@@ -477,8 +477,7 @@ private:
 int RegToolRelay(REG_DB *db, const REGISTRY_CONF *conf, const REGTOOL_ARGS *args)
 {
     char err[kDbErrorSize];
-    int lock_fd = -1;
-    int rc = RelayLock(db, conf, &lock_fd, err, sizeof err);
+    int rc = RelayLock(db, err, sizeof err);
     if (rc == 2)
         return RegToolError("another relay is publishing from this registry; this one stops");
     if (rc != 0)
@@ -498,7 +497,5 @@ int RegToolRelay(REG_DB *db, const REGISTRY_CONF *conf, const REGTOOL_ARGS *args
         status = RegToolError("relay: %s", e.what());
     }
     printf("Relay: %ld messages published, %ld moved to dead.\n", relay.published(), relay.dead());
-    if (lock_fd >= 0)
-        close(lock_fd);
     return status;
 }

@@ -1,18 +1,15 @@
 #include "registry_tool/relay_store.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include "registry/stamp.h"
 
 // Not the schema lock's key (db.cpp): the relay holds this one for hours.
-static const char kRelayLockSql[] = "SELECT pg_try_advisory_lock(7417652)";
+// Any fixed number serves, as long as every relay uses the same.
+constexpr long kRelayLockKey = 7417652;
 
 static int TakeRow(void *ctx, int ncols, const char *const *cols)
 {
@@ -45,19 +42,18 @@ int RelayMarkSent(REG_DB *db, const std::vector<std::string> &ids, char *err, si
         return 0;
     char now[kStampSize];
     UtcStamp(now);
-    if (RegDbBegin(db, err, err_size) != 0)
+    REG_TRANSACTION txn(db);
+    if (txn.Begin(err, err_size) != 0)
         return 1;
     for (const std::string &id : ids) {
         const char *params[] = {id.c_str(), now};
         if (RegDbExec(db,
                       "UPDATE outbox SET state = 'sent', sent_utc = ?2"
                       " WHERE unique_id = ?1 AND state = 'pending'",
-                      2, params, nullptr, err, err_size) != 0) {
-            RegDbRollback(db);
+                      2, params, nullptr, err, err_size) != 0)
             return 1;
-        }
     }
-    return RegDbCommit(db, err, err_size);
+    return txn.Commit(err, err_size);
 }
 
 static int TakeInt(void *ctx, int ncols, const char *const *cols)
@@ -100,36 +96,7 @@ int RelayPurge(REG_DB *db, int keep_days, long *removed, char *err, size_t err_s
                      removed, err, err_size);
 }
 
-static int TakeFlag(void *ctx, int ncols, const char *const *cols)
+int RelayLock(REG_DB *db, char *err, size_t err_size)
 {
-    *static_cast<int *>(ctx) = ncols > 0 && cols[0] && (cols[0][0] == 't' || cols[0][0] == '1');
-    return 0;
-}
-
-int RelayLock(REG_DB *db, const REGISTRY_CONF *conf, int *fd, char *err, size_t err_size)
-{
-    *fd = -1;
-    if (RegDbKind(db) == REGISTRY_POSTGRES) {
-        int taken = 0;
-        if (RegDbQuery(db, kRelayLockSql, 0, nullptr, TakeFlag, &taken, err, err_size) != 0)
-            return 1;
-        return taken ? 0 : 2;
-    }
-    char path[kConfTargetSize + 16];
-    snprintf(path, sizeof(path), "%s.relay.lock", conf->Target);
-    int f = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (f < 0) {
-        snprintf(err, err_size, "%s: %s", path, strerror(errno));
-        return 1;
-    }
-    if (flock(f, LOCK_EX | LOCK_NB) != 0) {
-        int e = errno;
-        close(f);
-        if (e == EWOULDBLOCK)
-            return 2;
-        snprintf(err, err_size, "%s: %s", path, strerror(e));
-        return 1;
-    }
-    *fd = f;
-    return 0;
+    return RegDbTryOwnerLock(db, "relay", kRelayLockKey, err, err_size);
 }

@@ -34,10 +34,9 @@ int RelayMarkRejected(REG_DB *db, const std::string &id, const char *why, int *d
 // Removes rows sent more than keep_days days ago.
 int RelayPurge(REG_DB *db, int keep_days, long *removed, char *err, size_t err_size);
 
-// Takes the registry's relay lock for the life of the process: on PostgreSQL
-// a session advisory lock on this connection, on SQLite an flock on
-// "<file>.relay.lock" beside the file (*fd receives it). 0 taken; 2 another
-// relay holds it; 1 error (reason in err).
-int RelayLock(REG_DB *db, const REGISTRY_CONF *conf, int *fd, char *err, size_t err_size);
+// Takes the registry's relay lock for the life of the connection (on SQLite
+// an flock on "<file>.relay.lock" beside the file). 0 taken; 2 another relay
+// holds it; 1 error (reason in err).
+int RelayLock(REG_DB *db, char *err, size_t err_size);
 
 #endif

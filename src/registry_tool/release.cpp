@@ -6,37 +6,10 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "registry/holder.h"
 #include "registry/mac48.h"
 #include "registry/stamp.h"
 #include "registry_tool/commands.h"
-
-struct HOLDER_ROW {
-    int Found;
-    char State[16];
-    char Key[256];
-    int HasKey;
-    char Station[kConfStationSize];
-    char RunId[kUuidSize];
-};
-
-static void CopyText(char *dst, size_t size, const char *src)
-{
-    snprintf(dst, size, "%s", src ? src : "");
-}
-
-// Columns: state, board_key, station, run_id.
-static int TakeHolder(void *ctx, int ncols, const char *const *c)
-{
-    (void)ncols;
-    HOLDER_ROW *h = static_cast<HOLDER_ROW *>(ctx);
-    h->Found = 1;
-    CopyText(h->State, sizeof h->State, c[0]);
-    h->HasKey = c[1] != nullptr;
-    CopyText(h->Key, sizeof h->Key, c[1]);
-    CopyText(h->Station, sizeof h->Station, c[2]);
-    CopyText(h->RunId, sizeof h->RunId, c[3]);
-    return 0;
-}
 
 // A user name as it goes on record: the characters of ordinary account
 // names, anything else (SUDO_USER is only an environment variable) as '?'.
@@ -83,19 +56,18 @@ static int ReleaseLocked(REG_DB *db, const uint8_t mac[6], const char *reason, c
         return 1;
     }
     const char *by_number = number;
-    const char *lock = RegDbKind(db) == REGISTRY_POSTGRES ? " FOR UPDATE" : "";
     char sql[200];
-    snprintf(sql, sizeof sql, "SELECT state, board_key, station, run_id FROM macs WHERE mac = ?1%s",
-             lock);
+    snprintf(sql, sizeof sql, "SELECT " HOLDER_COLUMNS " FROM macs WHERE mac = ?1%s",
+             RegDbRowLock(db));
     if (RegDbQuery(db, sql, 1, &by_number, TakeHolder, h, err, err_size) != 0)
         return 1;
-    if (!h->Found || strcmp(h->State, "released") == 0)
+    if (!h->Exists || strcmp(h->State, "released") == 0)
         return 0;
     const char *update[] = {now, number};
     if (RegDbExec(db, "UPDATE macs SET state = 'released', updated_utc = ?1 WHERE mac = ?2", 2,
                   update, nullptr, err, err_size) != 0)
         return 1;
-    const char *insert[] = {id,         number,   hex,      h->HasKey ? h->Key : nullptr,
+    const char *insert[] = {id,         number,   hex,      h->KeyNull ? nullptr : h->Key,
                             h->Station, h->RunId, h->State, station,
                             reason,     now};
     return RegDbExec(db,
@@ -112,28 +84,24 @@ int RegToolRelease(REG_DB *db, const uint8_t mac[6], const char *reason, const c
     char at[kConfStationSize + 100];
     ReleasedAt(station, at, sizeof at);
     station = at;
-    if (RegDbBegin(db, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
-    if (ReleaseLocked(db, mac, reason, station, &h, err, sizeof err) != 0) {
-        RegDbRollback(db);
-        return RegToolError("MAC registry unavailable: %s", err);
-    }
-    if (!h.Found || strcmp(h.State, "released") == 0) {
-        RegDbRollback(db);
-        return RegToolError("MAC %02X-%02X-%02X-%02X-%02X-%02X is %s; nothing released", mac[0],
-                            mac[1], mac[2], mac[3], mac[4], mac[5],
-                            h.Found ? "already released" : "not registered");
-    }
-    if (RegDbCommit(db, err, sizeof err) != 0)
+    REG_TRANSACTION txn(db);
+    if (txn.Begin(err, sizeof err) != 0 ||
+        ReleaseLocked(db, mac, reason, station, &h, err, sizeof err) != 0)
+        return RegToolUnavailable(err);
+    char dashed[kMacDashedSize];
+    MacDashedText(mac, dashed);
+    if (!h.Exists || strcmp(h.State, "released") == 0)
+        return RegToolError("MAC %s is %s; nothing released", dashed,
+                            h.Exists ? "already released" : "not registered");
+    if (txn.Commit(err, sizeof err) != 0)
         return RegToolError("MAC registry unavailable: %s; nothing released", err);
-    printf("Released %02X-%02X-%02X-%02X-%02X-%02X: it was %s for board %s (station %s, run %s).\n",
-           mac[0], mac[1], mac[2], mac[3], mac[4], mac[5], h.State, h.HasKey ? h.Key : "unknown",
-           h.Station, h.RunId);
+    printf("Released %s: it was %s for board %s (station %s, run %s).\n", dashed, h.State,
+           h.KeyNull ? "unknown" : h.Key, h.Station, h.RunId);
     // The engineer must not run it again, or think it undone, because the
     // report was lost (a full disk, a closed pipe).
     if (fflush(stdout) != 0 || ferror(stdout))
-        return RegToolError("MAC %02X-%02X-%02X-%02X-%02X-%02X is released (committed), but this "
-                            "report could not be written to standard output",
-                            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+        return RegToolError("MAC %s is released (committed), but this report could not be "
+                            "written to standard output",
+                            dashed);
     return 0;
 }

@@ -63,7 +63,7 @@ int RegToolReport(REG_DB *db, const REGTOOL_ARGS *args)
     VIEW_FIGURES figures;
     char err[kDbErrorSize] = "";
     if (LoadViewFigures(db, &period, ranges, now, &figures, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (WriteWhole(args->Html, RenderViewHtml(figures, period, now, 0)) != 0)
         return 1;
     printf("Report written to %s (runs: %ld)\n", args->Html, figures.Summary.Runs);

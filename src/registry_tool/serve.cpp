@@ -110,7 +110,7 @@ int Connect(LIVE *live, char *err, size_t err_size)
     if (live->Db)
         return 0;
     // Opening a SQLite file creates it: a registry that is gone stays gone.
-    if (live->Conf->Kind == REGISTRY_SQLITE && access(live->Conf->Target, F_OK) != 0) {
+    if (RegDbMissing(live->Conf)) {
         snprintf(err, err_size, "no registry file");
         return 1;
     }
@@ -146,7 +146,7 @@ std::string Page(LIVE *live, bool *ok)
             *ok = true;
             return RenderViewHtml(figures, period, now, kRefreshS);
         }
-        fprintf(stderr, "talvek-registry: MAC registry unavailable: %s\n", err);
+        RegToolUnavailable(err);
         RegDbClose(live->Db);
         live->Db = nullptr;
     }

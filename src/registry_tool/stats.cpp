@@ -144,7 +144,7 @@ int RegToolStats(REG_DB *db, const REGTOOL_ARGS *args, FILE *out)
     STATS_CTX x;
     const char *params[] = {args->Since, args->Until[0] ? args->Until : nullptr, args->Station};
     if (RegDbQuery(db, kStatsQuery, 3, params, TakeRun, &x, err, sizeof err) != 0)
-        return RegToolError("MAC registry unavailable: %s", err);
+        return RegToolUnavailable(err);
     if (args->Format == REGTOOL_TEXT) {
         if (x.Total.Runs == 0) {
             fprintf(out, "No runs on record%s.\n",

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mac.h"
+
 static const char kIniName[] = "TALVEK.ini";
 
 // The one line reader of the allow-list. getc_unlocked: the stream is this
@@ -28,27 +30,12 @@ int GetOneLine(FILE *Fp, char *Buffer)
     }
 }
 
-static int NibbleOf(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 int StrToByte(const char *Str, char *Byte)
 {
     *Byte = 0;
-    int high = NibbleOf(Str[0]);
-    if (high < 0)
+    if (!IsHexDigit(Str[0]) || !IsHexDigit(Str[1]))
         return 1;
-    int low = NibbleOf(Str[1]);
-    if (low < 0)
-        return 1;
-    *Byte = static_cast<char>(high << 4 | low);
+    *Byte = static_cast<char>(HexCharToByte(Str[0]) << 4 | HexCharToByte(Str[1]));
     return 0;
 }
 
