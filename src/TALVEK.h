@@ -49,8 +49,8 @@ struct TALVEK_DATA {
     FAST_SET_GET_MAC_OEM_CMD FastSetGetMacOemCmd;
     int32_t CheckMacOrder;
     int32_t BMCReboot;
-    // The MAC registry's state for this run; nullptr while the registry is
-    // off (no TALVEK.conf, or no "registry" key in it).
+    // The MAC registry's handle for this run (RegistryStart); none (nullptr)
+    // while the registry is off (no TALVEK.conf, or no "registry" key in it).
     REGISTRY_RUN *Registry;
 };
 

@@ -7,9 +7,9 @@
 
 #include "registry/conf.h"
 #include "registry/db_impl.h"
+#include "registry/decide.h"
 #include "registry/identity.h"
 #include "registry/mac48.h"
-#include "registry/registry.h"
 #include "unit_support.h"
 
 namespace {

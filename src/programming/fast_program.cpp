@@ -17,8 +17,6 @@
 static int Reserve(TALVEK_DATA *data, const uint8_t before[2][6], const int read[2])
 {
     REGISTRY_RUN *registry = data->Registry;
-    if (registry == nullptr)
-        return 0;
     for (int p = 0; p < kMacPositions; p++) {
         if (read[p])
             RegistryNotePort(registry, p, REG_HAVE_BEFORE, before[p]);

@@ -18,8 +18,7 @@
 static void NoteFailure(const TALVEK_DATA *data, int cause, const char *text)
 {
     NoteFailCause(cause);
-    if (data->Registry != nullptr)
-        RegistryNoteFailure(data->Registry, text);
+    RegistryNoteFailure(data->Registry, text);
 }
 
 static void PrintRequestError(const TALVEK_DATA *data, int position)
@@ -114,9 +113,7 @@ static int GiveVerdict(TALVEK_DATA *data, int failed)
 {
     EndRunIfInterrupted();
     if (!failed) {
-        int rc = data->Registry == nullptr
-                     ? AddLog(data, 1)
-                     : RegistryConfirmPass(data->Registry, WritePassRecord, data);
+        int rc = RegistryConfirmPass(data->Registry, WritePassRecord, data);
         if (rc == 0) {
             ShowBigPass();
             return 0;
@@ -166,8 +163,7 @@ int ReadbackAndCheck(TALVEK_DATA *data)
         int port_failed = TestPort(data, p, ReadedMac[ReadedIndex]);
         if (port_failed != 0)
             PassFailMessage = 1;
-        if (data->Registry != nullptr)
-            RegistryNotePort(data->Registry, p, REG_HAVE_READBACK | (port_failed ? 0 : REG_PASSED),
+        RegistryNotePort(data->Registry, p, REG_HAVE_READBACK | (port_failed ? 0 : REG_PASSED),
                              ReadedMac[ReadedIndex]);
         ReadedIndex++;
     }

@@ -76,7 +76,7 @@ static void PrintFitted(const char *prefix, const char *value)
     printf("%s%s\n", prefix, fitted);
 }
 
-void RegistryShowBoard(const REGISTRY_RUN *run)
+void ShowBoardLine(const REGISTRY_RUN *run)
 {
     const BOARD_IDENTITY *id = &run->Identity;
     // The key is a copy of the first real field of these, in this order.

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "registry/registry.h"
+#include "registry/run_record.h"
 
 constexpr size_t kScreenColumns = 80;
 
@@ -23,11 +23,6 @@ void GroupGuid(const char *key, char *out, size_t out_size);
 // A stored UTC stamp ("2026-01-02T03:04:05.678Z") as local time
 // ("2026-01-02 05:04:05"); the stamp itself when it is not one.
 void LocalTimeOfStamp(const char *stamp, char *out, size_t out_size);
-
-// "Board: GUID 00112233-...", "Board: UUID ...", "Board: serial ..." (the
-// identity the registry records the run under), or "Board: no identity
-// (GUID, UUID and serials are placeholders)". After RegistryObserveBoard.
-void RegistryShowBoard(const REGISTRY_RUN *run);
 
 // The refusal of a MAC the registry gives to another board: the MAC, its
 // holder (the serial the registry knows for it, else its GUID in groups, or

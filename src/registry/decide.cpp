@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "registry/identity.h"
-#include "registry/registry.h"
+#include "registry/decide.h"
 
 int RegistryDecide(const REG_HOLDER *holder, const char *board_key, int board_holds)
 {

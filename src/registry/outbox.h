@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/registry.h"
+#include "registry/run_record.h"
 
 constexpr int kOutboxParts = 4;
 

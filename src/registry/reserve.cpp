@@ -8,9 +8,9 @@
 
 #include "mac.h"
 #include "registry/board_line.h"
+#include "registry/decide.h"
 #include "registry/holder.h"
 #include "registry/mac48.h"
-#include "registry/registry.h"
 #include "registry/runs.h"
 
 static const char kClaim[] =
@@ -164,7 +164,7 @@ static int ReserveInOneTransaction(REGISTRY_RUN *run, char *err, size_t err_size
     return rc;
 }
 
-int RegistryReserve(REGISTRY_RUN *run)
+int ReserveClaims(REGISTRY_RUN *run)
 {
     char err[kDbErrorSize];
     int rc = ReserveInOneTransaction(run, err, sizeof(err));

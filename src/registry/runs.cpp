@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "TALVEK.h"
 #include "mac.h"
 #include "registry/mac48.h"
 #include "registry/outbox.h"

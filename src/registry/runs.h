@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "registry/registry.h"
+#include "registry/run_record.h"
 
 // The message of a row whose run has not ended (still running, or killed).
 constexpr char kIncompleteMessage[] = "the run has not ended (still running, or killed)";

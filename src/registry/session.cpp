@@ -1,11 +1,13 @@
 // A run's registry session: start (fail closed), the operator's line, the
-// board's identity, what the stages learn, and the end of the run.
+// board's identity, what the stages learn, and the end of the run. Every
+// entry point the stages call is here, and each does nothing on none (the
+// registry off): this file alone keeps a station without TALVEK.conf as it
+// always was.
 #include <cstdio>
 #include <cstring>
 
 #include "output/reasons.h"
 #include "registry/board_line.h"
-#include "registry/registry.h"
 #include "registry/runs.h"
 #include "registry/schema.h"
 
@@ -24,7 +26,10 @@ int RegistryUnavailable(REGISTRY_RUN *run, const char *reason)
     return 1;
 }
 
-int RegistryStart(REGISTRY_RUN *run)
+// The one run of the process; large (the identity), so not on the stack.
+static REGISTRY_RUN g_run;
+
+static int Start(REGISTRY_RUN *run)
 {
     memset(run, 0, sizeof(*run));
     DefaultRegistryConf(&run->Conf);
@@ -49,8 +54,20 @@ int RegistryStart(REGISTRY_RUN *run)
     return 0;
 }
 
+int RegistryStart(REGISTRY_RUN **handle)
+{
+    *handle = nullptr;
+    if (Start(&g_run) != 0)
+        return 1;
+    if (g_run.Conf.Kind != REGISTRY_OFF)
+        *handle = &g_run;
+    return 0;
+}
+
 void RegistryAnnounce(const REGISTRY_RUN *run)
 {
+    if (run == nullptr)
+        return;
     char where[300];
     RegDbDescribe(run->Db, where, sizeof(where));
     printf("Registry: %s, station %s\n", where, run->Conf.Station);
@@ -58,12 +75,31 @@ void RegistryAnnounce(const REGISTRY_RUN *run)
 
 void RegistryObserveBoard(REGISTRY_RUN *run)
 {
+    if (run == nullptr)
+        return;
     ReadBoardIdentity(run->Conf.DmiDir, &run->Identity);
+}
+
+void RegistryShowBoard(const REGISTRY_RUN *run)
+{
+    if (run != nullptr)
+        ShowBoardLine(run);
+}
+
+void RegistryNoteOffsetMode(REGISTRY_RUN *run)
+{
+    if (run != nullptr)
+        run->OffsetMode = 1;
+}
+
+int RegistryReserve(REGISTRY_RUN *run)
+{
+    return run != nullptr ? ReserveClaims(run) : 0;
 }
 
 void RegistryNotePort(REGISTRY_RUN *run, int port, int flags, const uint8_t mac[6])
 {
-    if (port < 0 || port > 1)
+    if (run == nullptr || port < 0 || port > 1)
         return;
     run->PortFlags[port] |= flags;
     if (mac == nullptr)
@@ -79,12 +115,14 @@ void RegistryNotePort(REGISTRY_RUN *run, int port, int flags, const uint8_t mac[
 void RegistryNoteFailure(REGISTRY_RUN *run, const char *message)
 {
     // The first failure is the cause; what follows is its consequence.
-    if (run->Message[0] == '\0')
+    if (run != nullptr && run->Message[0] == '\0')
         snprintf(run->Message, sizeof(run->Message), "%s", message);
 }
 
 int RegistryConfirmPass(REGISTRY_RUN *run, int (*write_record)(void *), void *ctx)
 {
+    if (run == nullptr)
+        return write_record(ctx);
     char why[kDbErrorSize];
     int rc = RegistryWritePass(run, write_record, ctx, why, sizeof(why));
     if (rc == 1)
@@ -96,6 +134,16 @@ int RegistryConfirmPass(REGISTRY_RUN *run, int (*write_record)(void *), void *ct
     }
     run->RowWritten = 1;
     return 0;
+}
+
+int RegistryStopped(const REGISTRY_RUN *run)
+{
+    return run != nullptr && run->Stopped;
+}
+
+int RegistryAwaitsFinalRow(const REGISTRY_RUN *run)
+{
+    return run != nullptr && run->RowStarted && !run->RowWritten;
 }
 
 // Writes the final row (unless it is in) and closes. 0, or 1 when the row
@@ -122,11 +170,15 @@ static int EndRun(REGISTRY_RUN *run, const char *verdict, int exit_status, int s
 
 int RegistryFinishRun(REGISTRY_RUN *run, int exit_status)
 {
+    if (run == nullptr)
+        return exit_status;
     return EndRun(run, exit_status == 0 ? "PASS" : "FAIL", exit_status, 1) != 0 ? 1 : exit_status;
 }
 
 void RegistryAbortRun(REGISTRY_RUN *run, int exit_status, const char *why)
 {
+    if (run == nullptr)
+        return;
     // The signal is the cause, whatever the run had noted before it.
     snprintf(run->Message, sizeof(run->Message), "%s", why);
     EndRun(run, "ABORTED", exit_status, 0);

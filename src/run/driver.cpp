@@ -9,7 +9,6 @@
 #include "programming/fast_program.h"
 #include "programming/readback.h"
 #include "programming/settle_wait.h"
-#include "registry/board_line.h"
 #include "registry/registry.h"
 #include "run/line_mode.h"
 #include "run/interrupt.h"
@@ -20,16 +19,8 @@
 #include "sources/keyboard.h"
 #include "transport/requests.h"
 
-// The record is large (the allow-list); it lives for the whole run, and so
-// does the registry's part of it.
+// The record is large (the allow-list); it lives for the whole run.
 static TALVEK_DATA g_run;
-static REGISTRY_RUN g_registry;
-
-static void RegistryNoteIf(TALVEK_DATA *data, const char *why)
-{
-    if (data->Registry != nullptr)
-        RegistryNoteFailure(data->Registry, why);
-}
 
 // Ends a run that failed before the verdict: every failed run leaves "N" in
 // the result record, so a line script never reads the previous board's "P".
@@ -38,7 +29,7 @@ static void RegistryNoteIf(TALVEK_DATA *data, const char *why)
 // with its reason line, on every failed run, once.
 static int FailRun(bool banner, const char *why)
 {
-    RegistryNoteIf(&g_run, why);
+    RegistryNoteFailure(g_run.Registry, why);
     if ((banner || LineStation()) && !FailBannerShown())
         ShowFailBanner();
     WriteFailRecord();
@@ -74,8 +65,6 @@ static bool SelectedPositionLacksMac(const TALVEK_DATA *data)
 // for, before anything can stop the run.
 static void NoteRequests(TALVEK_DATA *data)
 {
-    if (data->Registry == nullptr)
-        return;
     for (int p = 0; p < kMacPositions; p++) {
         if (data->ProgramMac[p] == 1)
             RegistryNotePort(data->Registry, p,
@@ -105,8 +94,8 @@ static int RunStages(int op_s, char **op_str, TALVEK_DATA *data)
         NoteFailCause(CAUSE_NO_INI);
         return FailRun(true, "TALVEK.ini cannot be opened");
     }
-    if (data->Registry != nullptr && UpdateModeSelected(op_s, op_str)) {
-        data->Registry->OffsetMode = 1;
+    if (UpdateModeSelected(op_s, op_str)) {
+        RegistryNoteOffsetMode(data->Registry);
         RegistryAnnounce(data->Registry);
     }
     switch (CheckUpdateModeWith(op_s, op_str, data->Registry, allow)) {
@@ -137,11 +126,9 @@ static int RunStages(int op_s, char **op_str, TALVEK_DATA *data)
         NoteFailCause(CAUSE_NO_INI);
         return FailRun(true, "TALVEK.ini cannot be opened");
     }
-    if (data->Registry != nullptr) {
-        RegistryAnnounce(data->Registry);
-        RegistryObserveBoard(data->Registry);
-        RegistryShowBoard(data->Registry);
-    }
+    RegistryAnnounce(data->Registry);
+    RegistryObserveBoard(data->Registry);
+    RegistryShowBoard(data->Registry);
 
     Status = TakeKeyboardEntries(data, Status);
     NoteRequests(data);
@@ -156,20 +143,20 @@ static int RunStages(int op_s, char **op_str, TALVEK_DATA *data)
         return FailRun(true, "a MAC is not in the allow-list");
     }
     if (RefuseSameMacForBothPorts(data) != 0) {
-        RegistryNoteIf(data, "one MAC for both ports");
+        RegistryNoteFailure(data->Registry, "one MAC for both ports");
         return 1;
     }
 
     Status = ProgramFastSetGetMacOemCmd(data);
     // A refusal by the registry ends the run like a refusal by the allow-list.
-    if (Status != 0 && data->Registry != nullptr && data->Registry->Stopped)
+    if (Status != 0 && RegistryStopped(data->Registry))
         return FailRun(true, "the MAC registry refused the run");
     if (Status != 0)
-        RegistryNoteIf(data, "fast programming failed");
+        RegistryNoteFailure(data->Registry, "fast programming failed");
     if (Status == 0 && (data->DelayAfterMacProgramming == 1 || data->WriteDelay == 1)) {
         Status = DelayAfterMacProgramming(255, data);
         if (Status != 0)
-            RegistryNoteIf(data, "the BMC did not settle after programming");
+            RegistryNoteFailure(data->Registry, "the BMC did not settle after programming");
     }
     if (Status == 0 && data->ReadbackAndCheck == 1)
         Status = ReadbackAndCheck(data);
@@ -191,19 +178,13 @@ int RunTalvek(int op_s, char **op_str)
     // The usage-only run touches nothing, the registry included. Any other
     // run with the registry configured needs it usable before anything is
     // sent to the BMC.
-    if (op_s > 1) {
-        if (RegistryStart(&g_registry) != 0) {
-            NoteFailCause(CAUSE_CONF);
-            return FailRun(true, "");
-        }
-        if (g_registry.Conf.Kind != REGISTRY_OFF)
-            data->Registry = &g_registry;
+    if (op_s > 1 && RegistryStart(&data->Registry) != 0) {
+        NoteFailCause(CAUSE_CONF);
+        return FailRun(true, "");
     }
     int status = RunStages(op_s, op_str, data);
-    if (data->Registry != nullptr) {
-        EndRunIfInterrupted();
-        status = RegistryFinishRun(data->Registry, status);
-    }
+    EndRunIfInterrupted();
+    status = RegistryFinishRun(data->Registry, status);
     // Keys that came while the BMC was programmed would otherwise be run by
     // the station's shell as its next command.
     DiscardUnreadKeys();

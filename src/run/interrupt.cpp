@@ -26,6 +26,8 @@ static void NoteSignal(int sig)
 
 void ArmInterrupts(REGISTRY_RUN *registry)
 {
+    if (!RegistryAwaitsFinalRow(registry))
+        return;
     g_registry = registry;
     struct sigaction sa;
     memset(&sa, 0, sizeof(sa));
@@ -51,7 +53,7 @@ void ArmInterrupts(REGISTRY_RUN *registry)
 void EndRunIfInterrupted()
 {
     int sig = g_signal;
-    if (sig == 0 || g_registry == nullptr || g_registry->RowWritten)
+    if (sig == 0 || !RegistryAwaitsFinalRow(g_registry))
         return;
     RequestCheckpoint = nullptr;
     RequestShieldedSignals = nullptr;

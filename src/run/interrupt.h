@@ -10,7 +10,9 @@
 
 #include "registry/registry.h"
 
-// Called once the reservation committed: catches the three signals (a
+// Called after the reservation; arms only when it committed the run's row
+// (RegistryAwaitsFinalRow), so nothing is armed without a registry. Catches
+// the three signals (a
 // signal the station ignores, as under nohup, stays ignored), makes every
 // BMC request a checkpoint, before it is sent and after it returned, and
 // starts each request's processes with the three ignored, so that a Ctrl-C

@@ -7,7 +7,6 @@
 
 #include "output/reasons.h"
 #include "output/records.h"
-#include "registry/board_line.h"
 #include "registry/registry.h"
 #include "sources/admission.h"
 #include "run/interrupt.h"
@@ -61,8 +60,7 @@ static int ReadBackSecondMac(const uint8_t mac2[6], REGISTRY_RUN *registry)
     uint8_t readback[6];
     TakeReplyMac(readback);
     int same = memcmp(readback, mac2, 6) == 0;
-    if (registry != nullptr)
-        RegistryNotePort(registry, 1, REG_HAVE_READBACK | (same ? REG_PASSED : 0), readback);
+    RegistryNotePort(registry, 1, REG_HAVE_READBACK | (same ? REG_PASSED : 0), readback);
     if (!same) {
         NoteFailCause(CAUSE_READBACK_DIFFERS);
         PrintMac("The 2nd MAC = %02X-%02X-%02X-%02X-%02X-%02X\n", readback);
@@ -81,8 +79,6 @@ int UpdateModeSelected(int oc, char **op_str)
 // gets mac2; both are reserved for this board or the run stops here.
 static int ReserveOffsetMacs(REGISTRY_RUN *registry, const uint8_t mac[6], const uint8_t mac2[6])
 {
-    if (registry == nullptr)
-        return 0;
     RegistryNotePort(registry, 0, REG_SELECTED | REG_HAVE_BEFORE | REG_HAVE_READBACK, mac);
     RegistryNotePort(registry, 1, REG_SELECTED | REG_HAVE_REQUESTED, mac2);
     if (RegistryReserve(registry) != 0)
@@ -107,8 +103,6 @@ static int StoreRecordText(void *ctx)
 static int StoreOffsetPass(REGISTRY_RUN *registry, const char *text, size_t len)
 {
     RECORD_TEXT record = {text, len};
-    if (registry == nullptr)
-        return StoreRecordText(&record);
     RegistryNotePort(registry, 0, REG_PASSED, nullptr);
     return RegistryConfirmPass(registry, StoreRecordText, &record);
 }
@@ -127,14 +121,11 @@ int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry, const TAL
     if (ParseOffset(op_str[1] + 2, &Offset) != 0) {
         puts("Offset must be in 0x00001~0xfffff\r");
         NoteFailCause(CAUSE_OFFSET_RANGE);
-        if (registry != nullptr)
-            RegistryNoteFailure(registry, "offset out of range");
+        RegistryNoteFailure(registry, "offset out of range");
         return 2;
     }
-    if (registry != nullptr) {
-        RegistryObserveBoard(registry);
-        RegistryShowBoard(registry);
-    }
+    RegistryObserveBoard(registry);
+    RegistryShowBoard(registry);
 
     uint8_t Mac[6];
     BuildFastGetMacFixed(0);
@@ -158,8 +149,7 @@ int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry, const TAL
     // registry or the BMC sees it.
     if (allow != nullptr && AdmitMac(allow, Mac2) != 0) {
         NoteFailCause(CAUSE_NOT_ALLOWED);
-        if (registry != nullptr)
-            RegistryNoteFailure(registry, "a MAC is not in the allow-list");
+        RegistryNoteFailure(registry, "a MAC is not in the allow-list");
         return 2;
     }
     if (ReserveOffsetMacs(registry, Mac, Mac2) != 0)
@@ -176,8 +166,7 @@ int CheckUpdateModeWith(int oc, char **op_str, REGISTRY_RUN *registry, const TAL
 
     char record[64];
     size_t len = FormatPassRecord(2, Mac, Mac2, record, sizeof(record));
-    if (registry != nullptr)
-        EndRunIfInterrupted();
+    EndRunIfInterrupted();
     if (StoreOffsetPass(registry, record, len) != 0) {
         // The registry names its own cause first; otherwise the record failed.
         NoteFailCause(CAUSE_RECORD);

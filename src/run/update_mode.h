@@ -24,7 +24,7 @@ int UpdateModeSelected(int oc, char **op_str);
 
 // 1 not selected (no output); 0 selected and done; 2 selected and failed.
 int CheckUpdateMode(int oc, char **op_str);
-// The same with the MAC registry on (registry not nullptr): the board is
+// The same with the MAC registry's handle (none: nullptr): the board is
 // observed once the offset is accepted, eth0's MAC and the computed eth1 MAC
 // are reserved before the write, and the pass is confirmed before the record.
 // With an allow-list (allow not nullptr: a line station's loaded TALVEK.ini)
