@@ -94,6 +94,10 @@ inline const std::string kSet0Fixed = "raw 0x3a 0xa0 0x00 2 171 60 86 1 161";
 inline const std::string kSet1Fixed = "raw 0x3a 0xa0 0x01 2 171 60 86 1 162";
 inline const std::string kSetBoth = "raw 0x3a 0xa0 0x02 2 171 60 86 1 161 2 171 60 86 1 162";
 
+// The lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string &text);
+// A journal line that is a pause of the sleep shim ("sleep N").
+bool IsPause(const std::string &line);
 // Journal pieces of the usual stages.
 std::vector<std::string> Cat(std::initializer_list<std::vector<std::string>> parts);
 std::string Countdown(int from, int to);  // countdown lines from..to, then "\n"

@@ -751,14 +751,19 @@ Records ParseCsv(const std::string &text)
     bool quoted = false;
     for (size_t i = 0; i < text.size(); i++) {
         char c = text[i];
-        if (c == '"' && !(quoted && text.compare(i, 2, "\"\"") == 0))
+        if (quoted && text.compare(i, 2, "\"\"") == 0) {
+            lines.back().back() += '"';  // a doubled quote inside quotes is one quote
+            i++;
+        } else if (c == '"') {
             quoted = !quoted;
-        else if (!quoted && c == ',')
+        } else if (!quoted && c == ',') {
             lines.back().emplace_back();
-        else if (!quoted && text.compare(i, 2, "\r\n") == 0 && ++i)
+        } else if (!quoted && text.compare(i, 2, "\r\n") == 0) {
             lines.emplace_back(1);
-        else
-            lines.back().back() += text[i += quoted && c == '"'];  // a doubled quote is one
+            i++;
+        } else {
+            lines.back().back() += c;
+        }
     }
     lines.pop_back();  // after the last CR LF
     Records out;
