@@ -16,6 +16,8 @@ const char kRegToolUsage[] =
     "  export --format csv|json [--since TIME]\n"
     "                                    one row per run and port (TIME in UTC: YYYY-MM-DD[THH:MM[:SS]])\n"
     "  stats                             runs, PASS and FAIL by day and station\n"
+    "  check                             the station's registry and board identity, as\n"
+    "                                    talvek-station-setup --check shows them\n"
     "The registry is the one TALVEK.conf in the current directory names, unless --registry\n"
     "gives one: sqlite, sqlite:PATH, postgresql://... or \"host=... dbname=...\".\n"
     "Exit status: 0 done, 1 error, 2 usage error.\n";
@@ -94,6 +96,7 @@ static int CommandByName(const char *name, RegToolCommand *command)
     } commands[] = {
         {"init", REGTOOL_INIT},       {"who", REGTOOL_WHO},       {"board", REGTOOL_BOARD},
         {"release", REGTOOL_RELEASE}, {"export", REGTOOL_EXPORT}, {"stats", REGTOOL_STATS},
+        {"check", REGTOOL_CHECK},
     };
     for (const auto &c : commands) {
         if (strcmp(name, c.name) == 0) {

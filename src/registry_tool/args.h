@@ -14,6 +14,7 @@ enum RegToolCommand {
     REGTOOL_RELEASE,
     REGTOOL_EXPORT,
     REGTOOL_STATS,
+    REGTOOL_CHECK,
 };
 
 enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON };

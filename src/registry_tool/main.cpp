@@ -58,6 +58,8 @@ int main(int argc, char **argv)
         fputs(kRegToolUsage, stdout);
         return fflush(stdout) == 0 ? 0 : 1;
     }
+    if (args.Command == REGTOOL_CHECK)
+        return RegToolCheck(args.Registry);
     static REGISTRY_CONF conf;
     if (ResolveRegistry(args.Registry, &conf) != 0)
         return 1;
