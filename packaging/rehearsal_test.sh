@@ -124,5 +124,13 @@ check "a new --sim station's scenario names a board GUID" \
 check "two --sim stations are two boards" \
     [ "$(grep '^guid ' "$tmp/other/kovripmi.scenario")" != "$first" ]
 
+# A fresh rehearsal station passes its check as it is, before any run.
+talvek-station-setup --check "$tmp/other" >"$tmp/check.out" 2>&1
+status=$?
+cat "$tmp/check.out"
+check "--check on a fresh --sim station exits with 0 (got $status)" [ $status -eq 0 ]
+check "--check on a fresh --sim station passes every item" \
+    [ "$(tail -n 1 "$tmp/check.out")" = "All 10 checks passed." ]
+
 echo "rehearsal_test: $((checks - failures)) passed, $failures failed"
 [ $failures -eq 0 ]
