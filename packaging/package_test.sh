@@ -277,6 +277,13 @@ check "the refusal names the MAC" grep -q '^Error! Mac 02-AB-3C-56-01-A1 is inva
 station_check 0 "$station/TALVEK.ini" 1 "1 of 10 checks failed." \
     "FAIL: add the line's MAC ranges to TALVEK.ini (AVL_MASK=<12 hex>, AVL_VALUE=<12 hex>); it admits no MAC"
 cp "$tmp/ini.rehearsal" "$station/TALVEK.ini"
+# An existing kovripmi.conf is read as kovripmi reads it: blanks around the
+# value and a carriage return at the line end do not make another client.
+printf '# written on another machine\r\n  client = freeipmi \r\n' >"$prod/kovripmi.conf"
+"$setup" --keep-ini --client freeipmi "$prod" >"$tmp/client.out" 2>&1
+status=$?
+check "setup --client keeps a CR LF kovripmi.conf naming the same client (got $status)" [ $status -eq 0 ]
+printf 'client=freeipmi\n' >"$prod/kovripmi.conf"
 cp "$prod/kovripmi.conf" "$tmp/conf.before"
 "$setup" --keep-ini --client ipmitool "$prod" >"$tmp/client.out" 2>&1
 status=$?
