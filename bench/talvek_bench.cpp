@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "TALVEK.h"
+#include "line_scale.h"
 #include "registry/schema.h"
 #include "registry_tool/commands.h"
 #include "test.h"
@@ -400,6 +401,11 @@ int main(int argc, char **argv)
         BigRegistry("SQLite", "sqlite:" + s.path("big.db"), s);
         if (PgServer())
             BigRegistry("PostgreSQL", PgServer(), s);
+    }
+    {
+        int over = 0;
+        g_table += LineScaleRows(PgServer(), &over);
+        g_status = std::max(g_status, over);
     }
     Waiting(Stdin::kPipe, "a silent pipe");
     Waiting(Stdin::kTerminal, "a terminal");
