@@ -23,12 +23,15 @@ void Item(CheckOutcome *out, bool ok, const char *text)
     out->failed += ok ? 0 : 1;
 }
 
-// The latest run on record, "" when there is none: a read that reaches the
-// data tables through an index, cheap on a line's database of any size.
+constexpr size_t kLatestSize = 160;  // "last run <time> at <station>"
+
+// Describes the latest run on record into ctx (kLatestSize bytes), which is
+// left as it was when there is none: a read that reaches the data tables
+// through an index, cheap on a line's database of any size.
 int LatestRun(void *ctx, int ncols, const char *const *cols)
 {
     if (ncols == 2 && cols[0] && cols[1])
-        snprintf(static_cast<char *>(ctx), 160, "last run %s at %s", cols[0], cols[1]);
+        snprintf(static_cast<char *>(ctx), kLatestSize, "last run %s at %s", cols[0], cols[1]);
     return 0;
 }
 
@@ -81,7 +84,7 @@ void CheckRegistry(const REGISTRY_CONF *conf, CheckOutcome *out)
     char where[300];
     RegDbDescribe(db, where, sizeof where);
     int version = 0;
-    char latest[160] = "no runs yet";
+    char latest[kLatestSize] = "no runs yet";
     bool ok = false;
     if (RegistrySchemaVersion(db, &version, err, sizeof err) != 0) {
         snprintf(line, sizeof line, "make the MAC registry %s readable: %s", where, err);
