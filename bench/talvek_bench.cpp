@@ -15,6 +15,7 @@
 
 #include "TALVEK.h"
 #include "feed_bench.h"
+#include "line_scale.h"
 #include "registry/schema.h"
 #include "registry_tool/commands.h"
 #include "registry_tool/view.h"
@@ -474,6 +475,11 @@ int main(int argc, char **argv)
                        (f.Budget == "-" ? "-" : f.Over ? "OVER" : "ok") + " |\n";
             g_status = std::max(g_status, f.Over ? 1 : 0);
         }
+    }
+    {
+        int over = 0;
+        g_table += LineScaleRows(PgServer(), &over);
+        g_status = std::max(g_status, over);
     }
     Waiting(Stdin::kPipe, "a silent pipe");
     Waiting(Stdin::kTerminal, "a terminal");

@@ -408,7 +408,7 @@ case_check() {
     expect_status 0
     expect_line 'ok: root not needed: kovripmi.conf reaches the BMC over the LAN'
     expect_line 'ok: the BMC answers Fast Get MAC for eth1: 02 ab 3c 00 00 02'
-    expect_line 'All 8 checks passed.'
+    expect_line 'All 10 checks passed.'
 
     sim_stop
     SIM_MODULE_OPTIONS=no_oem start_bmc
@@ -417,7 +417,7 @@ case_check() {
     expect_text 'ok: the BMC answers Get Device ID:'
     expect_line 'FAIL: the BMC firmware must answer Fast Get MAC for eth0 (./kovripmi raw 0x3a 0xa1 0): install firmware with the OEM MAC commands'
     expect_line 'FAIL: the BMC firmware must answer Fast Get MAC for eth1 (./kovripmi raw 0x3a 0xa1 1): install firmware with the OEM MAC commands'
-    expect_line '2 of 8 checks failed.'
+    expect_line '2 of 10 checks failed.'
 }
 
 # ---------------------------------------------------------------------------

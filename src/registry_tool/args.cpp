@@ -33,6 +33,8 @@ const char kRegToolUsage[] =
     "  relay --amqp URL [--address ADDR] [--once] [--keep-days N]\n"
     "                                    publish the MES feed's messages to an AMQP 1.0 broker\n"
     "  outbox [--dead] [--retry ID]      the feed's backlog; its dead messages; send one again\n"
+    "  check                             the station's registry and board identity, as\n"
+    "                                    talvek-station-setup --check shows them\n"
     "The registry is the one TALVEK.conf in the current directory names, unless --registry\n"
     "gives one: sqlite, sqlite:PATH, postgresql://... or \"host=... dbname=...\".\n"
     "Exit status: 0 done, 1 error, 2 usage error.\n";
@@ -114,6 +116,7 @@ static int CommandByName(const char *name, RegToolCommand *command)
         {"report", REGTOOL_REPORT},   {"pools", REGTOOL_POOLS},   {"serve", REGTOOL_SERVE},
         {"pending", REGTOOL_PENDING},
         {"relay", REGTOOL_RELAY},     {"outbox", REGTOOL_OUTBOX},
+        {"check", REGTOOL_CHECK},
     };
     for (const auto &c : commands) {
         if (strcmp(name, c.name) == 0) {

@@ -20,6 +20,7 @@ enum RegToolCommand {
     REGTOOL_PENDING,
     REGTOOL_RELAY,
     REGTOOL_OUTBOX,
+    REGTOOL_CHECK,
 };
 
 enum RegToolFormat { REGTOOL_CSV = 0, REGTOOL_JSON, REGTOOL_TEXT };

@@ -51,6 +51,14 @@ int RegToolOutbox(REG_DB *db, int dead, const char *retry_id);
 // failure); else runs until SIGTERM or SIGINT, reconnecting with backoff.
 int RegToolRelay(REG_DB *db, const REGISTRY_CONF *conf, const REGTOOL_ARGS *args);
 
+// The station check's two items, one line each, "ok: <what was found>" or
+// "FAIL: <what to do>": the registry TALVEK.conf in the working directory
+// names (or url, not nullptr) reachable, of a known schema version and
+// readable; and the key this board will be recorded under. Opens the
+// registry itself (a missing SQLite file is not created) and asks the BMC
+// through ./kovripmi. 0 when both are ok, 1 otherwise.
+int RegToolCheck(const char *url);
+
 // Prints "talvek-registry: <text>" on standard error; returns 1.
 int RegToolError(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // Prints "talvek-registry: MAC registry unavailable: <reason>" on standard

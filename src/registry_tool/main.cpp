@@ -75,6 +75,8 @@ int main(int argc, char **argv)
     // A closed pipe is a write error the commands report, not a silent
     // death: a release committed must still say so on standard error.
     signal(SIGPIPE, SIG_IGN);
+    if (args.Command == REGTOOL_CHECK)
+        return RegToolCheck(args.Registry);
     static REGISTRY_CONF conf;
     if (ResolveRegistry(args.Registry, &conf) != 0)
         return 1;

@@ -892,6 +892,38 @@ TEST_P(RegistryTest, SchemaUpgradeFromTheFirstVersion)
     Check(Base("on the upgraded schema").Passes(kPass1));
 }
 
+// talvek-registry check, the line items of a station check, in the station:
+// the registry read back up to its latest run, the key the board is recorded
+// under, and a registry whose schema this program does not know.
+TEST_P(RegistryTest, StationCheck)
+{
+    Station s;
+    Check(Base("a first run").Passes(kPass1), s);
+    const std::string identity =
+        "ok: board identity: System GUID " + kGuid + " (the key this board is recorded under)\n";
+    const std::string started = reg().Rows("SELECT started_utc FROM runs")[0][0].value_or("");
+    Result r = Tool(s, {"check"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find(", station st1: schema version " + std::to_string(kRegistrySchemaVersion) +
+                         ", last run " + started + " at st1\n" + identity),
+              std::string::npos)
+        << r.out;
+
+    reg().Exec(
+        "INSERT INTO talvek_schema (version, applied_utc, tool_version) VALUES (?1, ?2, 'later')",
+        {std::to_string(kRegistrySchemaVersion + 1), kWhen});
+    r = Tool(s, {"check"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.out.find("FAIL: install the TALVEK the line uses: the registry "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" has schema version " + std::to_string(kRegistrySchemaVersion + 1) +
+                         ", this one knows " + std::to_string(kRegistrySchemaVersion) + "\n" +
+                         identity),
+              std::string::npos)
+        << r.out;
+}
+
 // The race the registry exists for: 16 boards, 16 stations, one MAC, all at
 // once on an empty database. Each station's tool holds its run at its first
 // MAC read, the last request before the reservation, until all 16 are

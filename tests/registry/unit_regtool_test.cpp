@@ -42,8 +42,11 @@ std::string Age(long long seconds)
 // What the parser made of a line, as one comparable text.
 std::string Summary(const REGTOOL_ARGS &a)
 {
-    static const char *const names[] = {"none",   "help",  "init",   "who",   "board",  "release",
-                                        "export", "stats", "report", "pools", "serve", "pending"};
+    // In the order of RegToolCommand.
+    static const char *const names[] = {"none",    "help",   "init",    "who",   "board",
+                                        "release", "export", "stats",   "report", "pools",
+                                        "serve",   "pending", "relay",  "outbox", "check"};
+    static_assert(sizeof(names) / sizeof(names[0]) == REGTOOL_CHECK + 1, "one name per command");
     static const char *const formats[] = {" csv", " json", " text"};
     std::string s = names[a.Command];
     char mac[14];

@@ -147,6 +147,12 @@ for row in "${rows[@]}"; do
     [ "$status" = "$want_status" ] || fail "reply [$out] rc $rc: exit $status"
 done
 
+# A completion code other than 0 is an empty reply line, and the reason on
+# standard error in lower case, as ipmitool writes it.
+run "$fi" 'rcvd: A1 CC \n' 0 raw 0x3a 0xa1 0
+[ "$(cat "$work/stderr")" = "kovripmi: the BMC answered with completion code 0xcc" ] ||
+    fail "completion code 0xCC: stderr [$(cat "$work/stderr")]"
+
 # A reply is always one line ending in a newline, also when empty.
 rm -f "$station/kovripmi.conf"
 [ "$(FAKE_OUT='\n' in_station raw 6 1 | od -An -c | tr -d ' ')" = '\n' ] || fail "an empty reply is not a single newline"

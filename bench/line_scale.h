@@ -1,0 +1,15 @@
+// The line-scale rows of the benchmark: many stations at once on one
+// registry, each programming boards in a row.
+#ifndef TALVEK_BENCH_LINE_SCALE_H
+#define TALVEK_BENCH_LINE_SCALE_H
+
+#include <string>
+
+// Measures a line of 1, 8 and 32 stations on the PostgreSQL server named by
+// pg_server (a libpq connection string; nullptr: those rows say why not),
+// and of 1 and 8 stations on one shared SQLite file. Returns the table rows
+// ("| figure | measured | budget | result |" lines); *over becomes 1 when a
+// budget is missed or a run failed.
+std::string LineScaleRows(const char *pg_server, int *over);
+
+#endif
