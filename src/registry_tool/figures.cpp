@@ -29,18 +29,17 @@ static const char kBoardsSql[] =
     "SELECT count(DISTINCT r.board_key) + count(CASE WHEN r.board_key IS NULL THEN 1 END),"
     " min(r.started_utc), max(r.started_utc) FROM runs r" PERIOD_WHERE;
 
-// The runs are first counted by hour, station, verdict and first run, so
-// that the board probe is worked out once per run (as a grouping key)
-// and the outer grouping sees a few rows per hour instead of every run.
+// The period's runs are materialised once with their board probe (both
+// back ends would otherwise work it out again for each sum that reads it),
+// then counted by hour and station.
 static const char kHoursSql[] =
-    "SELECT hour, station, sum(n), sum(CASE WHEN first = 1 THEN n ELSE 0 END),"
-    " sum(CASE WHEN first = 1 AND verdict = 'PASS' THEN n ELSE 0 END),"
-    " sum(CASE WHEN verdict = 'PASS' THEN n ELSE 0 END),"
-    " sum(CASE WHEN verdict = 'FAIL' THEN n ELSE 0 END)"
-    " FROM (SELECT substr(r.started_utc, 1, 13) AS hour, r.station AS station,"
-    " r.verdict AS verdict, " FIRST_RUN " AS first, count(*) AS n"
-    " FROM runs r" PERIOD_WHERE " GROUP BY 1, 2, 3, 4) AS g"
-    " GROUP BY hour, station ORDER BY hour, station";
+    "WITH p AS MATERIALIZED (SELECT substr(r.started_utc, 1, 13) AS hour, r.station AS station,"
+    " r.verdict AS verdict, " FIRST_RUN " AS first FROM runs r" PERIOD_WHERE ")"
+    " SELECT hour, station, count(*), sum(first),"
+    " sum(CASE WHEN first = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
+    " sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END),"
+    " sum(CASE WHEN verdict = 'FAIL' THEN 1 ELSE 0 END)"
+    " FROM p GROUP BY hour, station ORDER BY hour, station";
 
 // Durations are worked out here from the two stored times: cheaper than
 // the same arithmetic on text in SQL, and the same on both back ends.
