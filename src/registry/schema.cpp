@@ -74,6 +74,9 @@ static const char *const kVersion2[] = {
     "CREATE INDEX IF NOT EXISTS runs_board_started ON runs (board_key, started_utc, run_id)",
     "CREATE INDEX IF NOT EXISTS runs_view"
     " ON runs (started_utc, station, verdict, board_key, run_id, ended_utc)",
+    // A period's failed runs (their messages: reasons and refusals) without
+    // the passed ones, which are most.
+    "CREATE INDEX IF NOT EXISTS runs_failed ON runs (started_utc) WHERE verdict <> 'PASS'",
     // A pool's counts from an index alone, in one pass over its range: the
     // used MACs (with what the burn rate reads) and, apart, the released.
     "CREATE INDEX IF NOT EXISTS macs_used ON macs (mac, state, reserved_utc)"

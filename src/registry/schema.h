@@ -54,6 +54,7 @@
 //   index runs_board_started (board_key, started_utc, run_id)   -- a board's first run
 //   index runs_view (started_utc, station, verdict, board_key, run_id, ended_utc)
 //                                                        -- a period's runs for the figures
+//   index runs_failed (started_utc) WHERE verdict <> 'PASS' -- their messages
 //   index macs_used (mac, state, reserved_utc) WHERE state <> 'released'
 //   index macs_released (mac) WHERE state = 'released'  -- pool counts by range
 //   read-only views, hours and days in UTC as stored:

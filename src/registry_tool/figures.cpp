@@ -52,11 +52,13 @@ static const char kMessagesSql[] =
     " ORDER BY count(*) DESC, COALESCE(r.message, '')";
 
 // Refusals are the runs whose message is the registry's duplicate refusal.
+// Only a run that did not pass has a message: saying so lets runs_failed
+// find them without reading every run of the period.
 static const char kEventsSql[] =
     "SELECT * FROM ("
     "SELECT r.started_utc AS at, 'refusal' AS kind, r.board_key AS board, r.station AS station,"
     " r.message AS text FROM runs r" PERIOD_WHERE
-    " AND r.message LIKE 'Mac % is already registered to board %'"
+    " AND r.verdict <> 'PASS' AND r.message LIKE 'Mac % is already registered to board %'"
     " UNION ALL "
     "SELECT l.released_utc, 'release', l.board_key, l.station, l.mac_text || ': ' || l.reason"
     " FROM releases l WHERE l.released_utc >= ?1 AND (l.released_utc < ?2 OR ?2 = '')"
