@@ -3,10 +3,12 @@
 // Runs TALVEK on the end-to-end fixture (tests/test.h: sleep() answered at
 // once) with ./kovripmi a tool that answers at once, and writes a short
 // table to the file named by its argument (bench/RESULTS.md) and to standard
-// output. Exit status 1 when a figure is over its budget, 2 when a run did
-// not pass.
+// output. A second argument "view" measures only the line view's rows (the
+// big registry's report, page and pools), for work on those. Exit status 1
+// when a figure is over its budget, 2 when a run did not pass.
 #include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
@@ -261,8 +263,7 @@ const uint64_t kBigBase = 0x02AB3C000000ull;
 
 void FillBigRegistry(REG_DB *db, bool lite)
 {
-    std::string n = std::to_string(kBigMacs - 1), runs = std::to_string(kBigMacs / 2 - 1),
-                base = std::to_string(kBigBase);
+    std::string base = std::to_string(kBigBase);
     // Per back end: the 12-digit text of an integer, a 32-digit key, a time i seconds on.
     auto hex12 = [&](const std::string &v) {
         return lite ? "printf('%012X', " + v + ")" : "lpad(upper(to_hex(" + v + ")), 12, '0')";
@@ -275,18 +276,18 @@ void FillBigRegistry(REG_DB *db, bool lite)
                     : "to_char(timestamp '2026-12-01' + (" + seconds +
                           ") * interval '1 second', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
     };
+    // i from lo to hi: filled in chunks, each well within the client's
+    // deadline for one statement (db.h).
     std::string series =
-        lite ? "WITH RECURSIVE s(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM s WHERE i < %s) "
-             : "WITH s(i) AS (SELECT generate_series(0, %s)) ";
+        lite ? "WITH RECURSIVE s(i) AS (SELECT %d UNION ALL SELECT i + 1 FROM s WHERE i < %d) "
+             : "WITH s(i) AS (SELECT generate_series(%d, %d)) ";
     std::string macs =
-        Format(series.c_str(), n.c_str()) +
         "INSERT INTO macs (mac, mac_text, board_key, state, station, run_id, reserved_utc, verified_utc, readback, "
         "updated_utc) SELECT " +
         base + " + i, " + hex12(base + " + i") + ", " + key_half +
         ", 'verified', 'st' || (i % 16), 'run-' || (i / 2), " + at("i / 2") + ", " +
         at("i / 2 + 3") + ", " + hex12(base + " + i") + ", " + at("i / 2 + 3") + " FROM s";
     std::string run_rows =
-        Format(series.c_str(), runs.c_str()) +
         "INSERT INTO runs (run_id, tool_version, station, mode, started_utc, ended_utc, system_guid, "
         "system_guid_placeholder, product_uuid_placeholder, board_serial_placeholder, product_serial_placeholder, "
         "board_key, eth0_before, eth0_requested, eth0_readback, eth0_result, eth1_before, eth1_requested, "
@@ -302,13 +303,27 @@ void FillBigRegistry(REG_DB *db, bool lite)
         fprintf(stderr, "talvek_bench: filling the registry: %s\n", err);
         exit(2);
     }
-    for (const std::string &sql : {macs, run_rows}) {
+    const int chunk = 50000;
+    std::vector<std::string> steps;
+    for (int lo = 0; lo < kBigMacs; lo += chunk)
+        steps.push_back(Format(series.c_str(), lo, lo + chunk - 1) + macs);
+    for (int lo = 0; lo < kBigMacs / 2; lo += chunk)
+        steps.push_back(Format(series.c_str(), lo, lo + chunk - 1) + run_rows);
+    // A server in use has its statistics and visibility map from
+    // autovacuum, which tables this size get within a minute of filling.
+    if (!lite) {
+        steps.push_back("VACUUM ANALYZE macs");
+        steps.push_back("VACUUM ANALYZE runs");
+    }
+    for (const std::string &sql : steps) {
         if (RegDbExec(db, sql.c_str(), 0, nullptr, nullptr, err, sizeof(err)) != 0) {
             fprintf(stderr, "talvek_bench: filling the registry: %s\n", err);
             exit(2);
         }
     }
 }
+
+bool g_view_only = false;  // "view": the line view's rows alone
 
 // The line view on the big registry: the report of the last 100,000 runs
 // and pools over all 1,000,000 MACs as whole commands, and what one live
@@ -318,24 +333,6 @@ const char kLast100k[] = "2026-12-05T15:06:40.000Z";
 
 void ViewRows(REG_DB *db, const char *label, const std::string &target, const Station &s)
 {
-    std::vector<double> page;
-    VIEW_PERIOD period = {};
-    snprintf(period.Since, sizeof period.Since, "%s", kLast100k);
-    std::vector<VIEW_RANGE> ranges = {{kBigBase, 0xFFFFFF000000ull}};
-    size_t bytes = 0;
-    for (int i = 0; i < 6; i++) {
-        double p0 = NowMs();
-        VIEW_FIGURES f;
-        char err[kDbErrorSize];
-        if (LoadViewFigures(db, &period, ranges, "2026-12-06T19:00:00.000Z", &f, err,
-                            sizeof err) != 0) {
-            fprintf(stderr, "talvek_bench: the page's figures: %s\n", err);
-            exit(2);
-        }
-        bytes = RenderViewHtml(f, period, "2026-12-06T19:00:00.000Z", 30).size();
-        if (i > 0)  // the first warms the connection's caches
-            page.push_back(NowMs() - p0);
-    }
     s.write("pools.ini", "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n");
     std::vector<double> report, pools;
     for (int i = 0; i < 5; i++) {
@@ -355,17 +352,37 @@ void ViewRows(REG_DB *db, const char *label, const std::string &target, const St
             times->push_back(static_cast<double>(r.wall_ns) / 1e6);
         }
     }
+    // The page after the commands: the fill's writes have settled by then.
+    std::vector<double> page;
+    VIEW_PERIOD period = {};
+    snprintf(period.Since, sizeof period.Since, "%s", kLast100k);
+    std::vector<VIEW_RANGE> ranges = {{kBigBase, 0xFFFFFF000000ull}};
+    size_t bytes = 0;
+    for (int i = 0; i < 6; i++) {
+        double p0 = NowMs();
+        VIEW_FIGURES f;
+        char err[kDbErrorSize];
+        if (LoadViewFigures(db, &period, ranges, "2026-12-06T19:00:00.000Z", &f, err,
+                            sizeof err) != 0) {
+            fprintf(stderr, "talvek_bench: the page's figures: %s\n", err);
+            exit(2);
+        }
+        bytes = RenderViewHtml(f, period, "2026-12-06T19:00:00.000Z", 30).size();
+        if (i > 0)  // the first warms the connection's caches
+            page.push_back(NowMs() - p0);
+    }
     double rep = Median(report), pag = Median(page), poo = Median(pools);
+    auto least = [](const std::vector<double> &v) { return *std::min_element(v.begin(), v.end()); };
     AddRow(Format("report --html, %s, 100,000 runs and one pool (median of 5, whole command)",
                   label),
-           Format("%.2f s", rep / 1e3), 2000, rep);
+           Format("%.2f s (min %.2f s)", rep / 1e3, least(report) / 1e3), 2000, rep);
     AddRow(Format("serve page, %s, 100,000 runs and one pool (median of 5, connection open; "
-                  "%zu bytes)",
+                  "%zu bytes; worked out anew, as serve does when its last page is over 10 s old)",
                   label, bytes),
-           Format("%.0f ms", pag), 300, pag);
+           Format("%.0f ms (min %.0f ms)", pag, least(page)), 300, pag);
     AddRow(Format("pools, %s, a range holding 1,000,000 MACs (median of 5, whole command)",
                   label),
-           Format("%.0f ms", poo), 200, poo);
+           Format("%.0f ms (min %.0f ms)", poo, least(pools)), 200, poo);
 }
 
 // talvek-registry's who and export on the big registry, in this process
@@ -386,6 +403,11 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
     double t0 = NowMs();
     FillBigRegistry(db, conf.Kind == REGISTRY_SQLITE);
     double fill_s = (NowMs() - t0) / 1e3;
+    if (g_view_only) {
+        ViewRows(db, label, target, s);
+        RegDbClose(db);
+        return;
+    }
 
     int saved = dup(1), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
@@ -458,17 +480,19 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
 
 int main(int argc, char **argv)
 {
+    g_view_only = argc > 2 && strcmp(argv[2], "view") == 0;
     std::vector<double> medians;
-    for (const TimedRow &row : TimedRows())
+    for (const TimedRow &row : g_view_only ? std::vector<TimedRow>{} : TimedRows())
         medians.push_back(Timed(row));
-    RegistryCost(medians);
+    if (!g_view_only)
+        RegistryCost(medians);
     {
         Station s;
         BigRegistry("SQLite", "sqlite:" + s.path("big.db"), s);
         if (PgServer())
             BigRegistry("PostgreSQL", PgServer(), s);
     }
-    {
+    if (!g_view_only) {
         Station s;  // the MES feed: the outbox insert, and the relay to the broker
         for (const FEED_FIGURE &f : FeedFigures(s.dir(), PgServer(), getenv("TALVEK_TEST_AMQP"))) {
             g_table += "| " + f.Figure + " | " + f.Measured + " | " + f.Budget + " | " +
@@ -476,14 +500,14 @@ int main(int argc, char **argv)
             g_status = std::max(g_status, f.Over ? 1 : 0);
         }
     }
-    {
+    if (!g_view_only) {
         int over = 0;
         g_table += LineScaleRows(PgServer(), &over);
         g_status = std::max(g_status, over);
+        Waiting(Stdin::kPipe, "a silent pipe");
+        Waiting(Stdin::kTerminal, "a terminal");
+        IpmiSim();
     }
-    Waiting(Stdin::kPipe, "a silent pipe");
-    Waiting(Stdin::kTerminal, "a terminal");
-    IpmiSim();
 
     struct utsname u;
     uname(&u);

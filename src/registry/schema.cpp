@@ -68,10 +68,20 @@ static const char *const kVersion1[] = {
 // dashboards that read the database directly. Hours are UTC, as stored
 // ("2026-01-02T03"); a first run is the board's first on record.
 static const char *const kVersion2[] = {
-    // A board's earlier runs in one probe (first-pass yield), and the pool
-    // counts from the index alone.
-    "CREATE INDEX IF NOT EXISTS runs_board_started ON runs (board_key, started_utc)",
-    "CREATE INDEX IF NOT EXISTS macs_pool ON macs (mac, state, reserved_utc)",
+    // A board's earlier runs in one probe (first-pass yield); a period's
+    // runs with every column the figures group by from the index alone
+    // (the failure messages are read from the table for failed runs only).
+    "CREATE INDEX IF NOT EXISTS runs_board_started ON runs (board_key, started_utc, run_id)",
+    "CREATE INDEX IF NOT EXISTS runs_view"
+    " ON runs (started_utc, station, verdict, board_key, run_id, ended_utc)",
+    // A period's failed runs (their messages: reasons and refusals) without
+    // the passed ones, which are most.
+    "CREATE INDEX IF NOT EXISTS runs_failed ON runs (started_utc) WHERE verdict <> 'PASS'",
+    // A pool's counts from an index alone, in one pass over its range: the
+    // used MACs (with what the burn rate reads) and, apart, the released.
+    "CREATE INDEX IF NOT EXISTS macs_used ON macs (mac, state, reserved_utc)"
+    " WHERE state <> 'released'",
+    "CREATE INDEX IF NOT EXISTS macs_released ON macs (mac) WHERE state = 'released'",
     "CREATE VIEW talvek_runs_per_hour AS"
     " SELECT substr(started_utc, 1, 13) AS hour_utc, station, count(*) AS runs,"
     " sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END) AS pass,"

@@ -51,8 +51,12 @@
 //     index releases_mac (mac)
 //
 // Version 2 (the line view) adds:
-//   index runs_board_started (board_key, started_utc)   -- a board's first run
-//   index macs_pool (mac, state, reserved_utc)          -- pool counts by range
+//   index runs_board_started (board_key, started_utc, run_id)   -- a board's first run
+//   index runs_view (started_utc, station, verdict, board_key, run_id, ended_utc)
+//                                                        -- a period's runs for the figures
+//   index runs_failed (started_utc) WHERE verdict <> 'PASS' -- their messages
+//   index macs_used (mac, state, reserved_utc) WHERE state <> 'released'
+//   index macs_released (mac) WHERE state = 'released'  -- pool counts by range
 //   read-only views, hours and days in UTC as stored:
 //   talvek_runs_per_hour           hour_utc ("YYYY-MM-DDTHH"), station, runs, pass, fail, other
 //   talvek_yield_per_station_hour  hour_utc, station, first_runs, first_pass, first_pass_yield

@@ -14,30 +14,32 @@
 
 // 1 when the run is its board's first on record (ties broken by run id); a
 // run without a board key is a board of its own. runs_board_started makes
-// it one index probe per run, however long the history.
+// it one probe of an index that holds every column it reads, however long
+// the history.
 #define FIRST_RUN                                                                                  \
     "CASE WHEN r.board_key IS NULL OR NOT EXISTS (SELECT 1 FROM runs e"                            \
-    " WHERE e.board_key = r.board_key AND (e.started_utc < r.started_utc"                          \
-    " OR (e.started_utc = r.started_utc AND e.run_id < r.run_id))) THEN 1 ELSE 0 END"
-
-#define PERIOD_WITH_FIRST                                                                          \
-    "WITH p AS (SELECT r.run_id, r.board_key, r.station, r.started_utc, r.verdict, " FIRST_RUN     \
-    " AS first FROM runs r" PERIOD_WHERE ") "
+    " WHERE e.board_key = r.board_key AND e.started_utc <= r.started_utc"                          \
+    " AND (e.started_utc < r.started_utc OR e.run_id < r.run_id)) THEN 1 ELSE 0 END"
 
 // The summary's counts are the sums of the hours (one pass of the board
-// probe for both); this adds what hours cannot give.
+// probe for both); this adds what hours cannot give. A run without a key
+// is a board of its own, so those are counted rather than made distinct:
+// the query then reads only columns of runs_view.
 static const char kBoardsSql[] =
-    "SELECT count(DISTINCT COALESCE(r.board_key, r.run_id)), min(r.started_utc),"
-    " max(r.started_utc) FROM runs r" PERIOD_WHERE;
+    "SELECT count(DISTINCT r.board_key) + count(CASE WHEN r.board_key IS NULL THEN 1 END),"
+    " min(r.started_utc), max(r.started_utc) FROM runs r" PERIOD_WHERE;
 
+// The period's runs are materialised once with their board probe (both
+// back ends would otherwise work it out again for each sum that reads it),
+// then counted by hour and station.
 static const char kHoursSql[] =
-    PERIOD_WITH_FIRST
-    "SELECT substr(started_utc, 1, 13), station, count(*), sum(first),"
+    "WITH p AS MATERIALIZED (SELECT substr(r.started_utc, 1, 13) AS hour, r.station AS station,"
+    " r.verdict AS verdict, " FIRST_RUN " AS first FROM runs r" PERIOD_WHERE ")"
+    " SELECT hour, station, count(*), sum(first),"
     " sum(CASE WHEN first = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
     " sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END),"
     " sum(CASE WHEN verdict = 'FAIL' THEN 1 ELSE 0 END)"
-    " FROM p GROUP BY substr(started_utc, 1, 13), station"
-    " ORDER BY substr(started_utc, 1, 13), station";
+    " FROM p GROUP BY hour, station ORDER BY hour, station";
 
 // Durations are worked out here from the two stored times: cheaper than
 // the same arithmetic on text in SQL, and the same on both back ends.
@@ -50,11 +52,13 @@ static const char kMessagesSql[] =
     " ORDER BY count(*) DESC, COALESCE(r.message, '')";
 
 // Refusals are the runs whose message is the registry's duplicate refusal.
+// Only a run that did not pass has a message: saying so lets runs_failed
+// find them without reading every run of the period.
 static const char kEventsSql[] =
     "SELECT * FROM ("
     "SELECT r.started_utc AS at, 'refusal' AS kind, r.board_key AS board, r.station AS station,"
     " r.message AS text FROM runs r" PERIOD_WHERE
-    " AND r.message LIKE 'Mac % is already registered to board %'"
+    " AND r.verdict <> 'PASS' AND r.message LIKE 'Mac % is already registered to board %'"
     " UNION ALL "
     "SELECT l.released_utc, 'release', l.board_key, l.station, l.mac_text || ': ' || l.reason"
     " FROM releases l WHERE l.released_utc >= ?1 AND (l.released_utc < ?2 OR ?2 = '')"
@@ -62,13 +66,19 @@ static const char kEventsSql[] =
     ") AS events ORDER BY at DESC, kind LIMIT 20";
 
 // ?1 the range's lowest MAC, ?2 its mask, ?3 its highest MAC, ?4 the start
-// of the burn-rate window. The bounds let the primary key find the range;
-// the mask check keeps ranges with holes exact (the casts: an expression
-// has no column type to convert the bound text to).
+// of the burn-rate window, ?5 1 when the range has no holes (its bounds
+// alone are exact). The bounds let macs_used and macs_released find the
+// range, and each holds the columns its count reads, so a million MACs are
+// one pass over an index; the mask check keeps ranges with holes exact
+// (the casts: an expression has no column type to convert the bound to).
+#define IN_POOL                                                                                    \
+    " mac >= ?1 AND mac <= ?3"                                                                     \
+    " AND (CAST(?5 AS INTEGER) = 1 OR (mac & CAST(?2 AS BIGINT)) = CAST(?1 AS BIGINT))"
+
 static const char kPoolSql[] =
-    "SELECT count(*), sum(CASE WHEN state = 'released' THEN 1 ELSE 0 END),"
-    " sum(CASE WHEN state <> 'released' AND reserved_utc >= ?4 THEN 1 ELSE 0 END)"
-    " FROM macs WHERE mac >= ?1 AND mac <= ?3 AND (mac & CAST(?2 AS BIGINT)) = CAST(?1 AS BIGINT)";
+    "SELECT count(*), count(CASE WHEN reserved_utc >= ?4 THEN 1 END),"
+    " (SELECT count(*) FROM macs WHERE state = 'released' AND" IN_POOL ")"
+    " FROM macs WHERE state <> 'released' AND" IN_POOL;
 
 static_assert(kViewEvents == 20, "kEventsSql's LIMIT");
 
@@ -183,9 +193,9 @@ static int TakePool(void *ctx, int ncols, const char *const *c)
     if (ncols != 3)
         return 1;
     VIEW_POOL *p = static_cast<VIEW_POOL *>(ctx);
-    p->Released = Number(c[1]);
-    p->Used = Number(c[0]) - p->Released;
-    p->Recent = Number(c[2]);
+    p->Used = Number(c[0]);
+    p->Recent = Number(c[1]);
+    p->Released = Number(c[2]);
     return 0;
 }
 
@@ -233,12 +243,14 @@ int LoadViewPools(REG_DB *db, const std::vector<VIEW_RANGE> &ranges, const char 
         if (pool.Total != 0) {
             uint64_t mask = range.Mask & kMac48;
             char low[24], bits[24], high[24];
+            // Ones above zeros: every MAC between the bounds is in the range.
+            const char *whole = ((~mask & kMac48) & ((~mask & kMac48) + 1)) == 0 ? "1" : "0";
             snprintf(low, sizeof low, "%llu", static_cast<unsigned long long>(range.Value));
             snprintf(bits, sizeof bits, "%llu", static_cast<unsigned long long>(mask));
             snprintf(high, sizeof high, "%llu",
                      static_cast<unsigned long long>(range.Value | (~mask & kMac48)));
-            const char *params[] = {low, bits, high, window};
-            if (RegDbQuery(db, kPoolSql, 4, params, TakePool, &pool, err, err_size) != 0)
+            const char *params[] = {low, bits, high, window, whole};
+            if (RegDbQuery(db, kPoolSql, 5, params, TakePool, &pool, err, err_size) != 0)
                 return 1;
         }
         out->push_back(pool);

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,10 @@
 namespace {
 
 constexpr int kRefreshS = 30;
+// A page is shown again for this long rather than worked out anew: screens
+// and reloads within it cost the registry nothing more. Short beside the
+// refresh, so a screen never shows figures older than it expects.
+constexpr int kReuseS = 10;
 constexpr long kWindowS = 24L * 3600;  // the live page shows the last 24 hours
 constexpr size_t kWorkers = 4;
 constexpr size_t kBacklog = 32;         // accepted connections waiting for a worker
@@ -101,7 +106,18 @@ struct LIVE {
     std::vector<VIEW_RANGE> Ranges;
     std::mutex Lock;
     REG_DB *Db = nullptr;
+    // The last page that was read from the registry. Every page is the same
+    // query (the station and ranges are the server's, the period the last
+    // 24 hours), so its age is the whole key.
+    std::string Shown;
+    std::chrono::steady_clock::time_point ShownAt;
+    bool HasShown = false;
 };
+
+int TakeNothing(void *, int, const char *const *)
+{
+    return 0;
+}
 
 // Opens the connection when there is none. The reason goes to the log
 // (standard error, the journal under systemd), never into a page.
@@ -139,12 +155,24 @@ std::string Page(LIVE *live, bool *ok)
     VIEW_PERIOD period = live->Period;
     ViewStampMinus(now, kWindowS, period.Since);
     char err[kDbErrorSize] = "";
+    // A recent page is shown again only while the registry still answers,
+    // so an outage shows at once.
+    auto at = std::chrono::steady_clock::now();
+    if (live->HasShown && at - live->ShownAt < std::chrono::seconds(kReuseS) && live->Db &&
+        RegDbQuery(live->Db, "SELECT 1", 0, nullptr, TakeNothing, nullptr, err, sizeof err) == 0) {
+        *ok = true;
+        return live->Shown;
+    }
+    live->HasShown = false;
     VIEW_FIGURES figures;
     for (int attempt = 0; attempt < 2; attempt++) {
         if (Connect(live, err, sizeof err) == 0 &&
             LoadViewFigures(live->Db, &period, live->Ranges, now, &figures, err, sizeof err) == 0) {
             *ok = true;
-            return RenderViewHtml(figures, period, now, kRefreshS);
+            live->Shown = RenderViewHtml(figures, period, now, kRefreshS);
+            live->ShownAt = at;
+            live->HasShown = true;
+            return live->Shown;
         }
         RegToolUnavailable(err);
         RegDbClose(live->Db);

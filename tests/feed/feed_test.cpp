@@ -302,7 +302,9 @@ TEST(FeedStation, RefusedMessagesGoDead)
     std::string script = FEED_DIR "/reject_broker.py";
     char *argv[] = {const_cast<char *>(kPython.c_str()), const_cast<char *>(script.c_str()), nullptr};
     pid_t broker = 0;
-    ASSERT_EQ(posix_spawn(&broker, argv[0], &fa, nullptr, argv, environ), 0);
+    int spawned = posix_spawn(&broker, argv[0], &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ASSERT_EQ(spawned, 0);
     close(out[1]);
     char port[16] = "";
     FILE *from = fdopen(out[0], "r");

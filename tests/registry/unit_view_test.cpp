@@ -1,9 +1,14 @@
 // The line view's pure parts: its command lines, how a failure message
-// becomes a reason, and when a pool warns or alarms.
+// becomes a reason, and when a pool warns or alarms; and which MACs a
+// pool's counts take from a registry file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "registry/conf.h"
+#include "registry/schema.h"
 
 #include "registry_tool/args.h"
 #include "registry_tool/pools.h"
@@ -96,6 +101,62 @@ TEST(ViewPools, Levels)
     EXPECT_EQ(ViewRangeSize({0x02AB3D100000ull, 0xFFFFFFFFF000ull}), 4096u);
     EXPECT_EQ(ViewRangeSize({0x02AB3D100001ull, 0xFFFFFFFFF000ull}), 0u) << "no MAC matches";
     EXPECT_EQ(PoolRangeText({0x02AB3D100000ull, 0xFFFFFFFFF000ull}), "02AB3D100000/FFFFFFFFF000");
+}
+
+// A range with a hole in its mask lies between the same bounds as a whole
+// one, so only the mask check keeps out the MACs between them that it does
+// not hold; both are counted from the one query.
+TEST(ViewPools, RangeWithHolesCountsOnlyItsOwn)
+{
+    char path[] = "/tmp/talvek-pools-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    REGISTRY_CONF conf;
+    DefaultRegistryConf(&conf);
+    char err[kDbErrorSize] = "";
+    REG_DB *db = nullptr;
+    ASSERT_EQ(ParseRegistryTarget((std::string("sqlite:") + path).c_str(), &conf, err, sizeof err), 0);
+    ASSERT_EQ(RegDbOpen(&conf, &db, err, sizeof err), 0) << err;
+    ASSERT_EQ(RegistryEnsureSchema(db, nullptr, err, sizeof err), 0) << err;
+    // MAC (low byte), state, reserved: 01 lies between the holey range's
+    // bounds (00..F0) but has a bit its mask requires clear.
+    const char *macs[][3] = {{"0", "reserved", "2026-03-09T00:00:00.000Z"},
+                             {"1", "verified", "2026-03-09T00:00:00.000Z"},
+                             {"16", "verified", "2026-02-01T00:00:00.000Z"},
+                             {"32", "released", "2026-03-09T00:00:00.000Z"}};
+    for (const auto &m : macs) {
+        std::string mac = std::to_string(0x02AB3D100000ull + std::stoull(m[0]));
+        const char *params[] = {mac.c_str(), m[1], m[2]};
+        EXPECT_EQ(RegDbExec(db,
+                            "INSERT INTO macs (mac, mac_text, state, station, run_id,"
+                            " reserved_utc, updated_utc) VALUES (?1, '-', ?2, 'st1', 'a1', ?3, ?3)",
+                            3, params, nullptr, err, sizeof err),
+                  0)
+            << err;
+    }
+    std::vector<VIEW_POOL> pools;
+    ASSERT_EQ(LoadViewPools(db,
+                            {{0x02AB3D100000ull, 0xFFFFFFFFFF00ull},
+                             {0x02AB3D100000ull, 0xFFFFFFFFFF0Full}},
+                            "2026-03-10T00:00:00.000Z", &pools, err, sizeof err),
+              0)
+        << err;
+    RegDbClose(db);
+    unlink(path);
+    // clang-format off
+    struct { const char *name; uint64_t total; long used, released, recent; } rows[] = {
+        {"whole range 00..FF", 256, 3, 1, 2},
+        {"holey range 00, 10, .. F0", 16, 2, 1, 1},
+    };
+    // clang-format on
+    ASSERT_EQ(pools.size(), 2u);
+    for (size_t k = 0; k < 2; k++) {
+        EXPECT_EQ(pools[k].Total, rows[k].total) << rows[k].name;
+        EXPECT_EQ(pools[k].Used, rows[k].used) << rows[k].name;
+        EXPECT_EQ(pools[k].Released, rows[k].released) << rows[k].name;
+        EXPECT_EQ(pools[k].Recent, rows[k].recent) << rows[k].name;
+    }
 }
 
 }  // namespace
