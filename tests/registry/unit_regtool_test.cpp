@@ -411,7 +411,7 @@ TEST_P(CsvAndJson, Field)
     free(buf);
 }
 
-INSTANTIATE_TEST_SUITE_P(ExportFields, CsvAndJson, ::testing::ValuesIn(kFields),
+INSTANTIATE_TEST_SUITE_P(RegToolExportFields, CsvAndJson, ::testing::ValuesIn(kFields),
                          NameOf<FieldCase>);
 
 }  // namespace
