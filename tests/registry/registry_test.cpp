@@ -529,17 +529,19 @@ TEST_P(RegistryTest, ReleaseFreesForRework)
     EXPECT_EQ(reg().Held(kMac1), "released " + kGuid + "\n");
 }
 
-// Runs rows put in directly: the times a test needs, and verdicts of any kind.
+// Runs rows put in directly: the times a test needs, and verdicts of any
+// kind. key, serial: none is NULL (a board without one).
 void AddRun(const Registry &reg, const std::string &id, const std::string &started,
-            const std::string &station, const std::string &key, const std::string &serial,
-            const std::string &verdict)
+            const std::string &station, const std::optional<std::string> &key,
+            const std::optional<std::string> &serial, const std::string &verdict)
 {
+    // Parameters are text: an empty one stands for NULL in the statement only.
     reg.Exec("INSERT INTO runs (run_id, tool_version, station, mode, started_utc, ended_utc, "
              "system_guid_placeholder, product_uuid_placeholder, board_serial, "
              "board_serial_placeholder, product_serial_placeholder, board_key, verdict, "
              "exit_status) VALUES (?1, 'x', ?2, 'program', ?3, ?3, 0, 1, NULLIF(?4, ''), 0, 1, "
              "NULLIF(?5, ''), ?6, 1)",
-             {id, station, started, serial, key, verdict});
+             {id, station, started, serial.value_or(""), key.value_or(""), verdict});
 }
 
 // A board is found by its key in any case, with or without the GUID's
@@ -656,11 +658,11 @@ TEST_P(StatsByLocalDayAndStation, Run)
 {
     ScopedEnv tz("TZ", "CET-1");
     reg().Schema();
-    AddRun(reg(), "r1", "2026-01-01T23:30:00.000Z", "st1", "A", "", "FAIL");
-    AddRun(reg(), "r2", "2026-01-02T08:00:00.000Z", "st1", "A", "", "PASS");
-    AddRun(reg(), "r3", "2026-01-02T09:00:00.000Z", "st2", "B", "", "PASS");
-    AddRun(reg(), "r4", "2026-01-02T10:00:00.000Z", "st1", "", "", "ABORTED");
-    AddRun(reg(), "r5", "2026-01-02T23:10:00.000Z", "st1", "C", "", "INCOMPLETE");
+    AddRun(reg(), "r1", "2026-01-01T23:30:00.000Z", "st1", "A", std::nullopt, "FAIL");
+    AddRun(reg(), "r2", "2026-01-02T08:00:00.000Z", "st1", "A", std::nullopt, "PASS");
+    AddRun(reg(), "r3", "2026-01-02T09:00:00.000Z", "st2", "B", std::nullopt, "PASS");
+    AddRun(reg(), "r4", "2026-01-02T10:00:00.000Z", "st1", std::nullopt, std::nullopt, "ABORTED");
+    AddRun(reg(), "r5", "2026-01-02T23:10:00.000Z", "st1", "C", std::nullopt, "INCOMPLETE");
     Station s;
     Result r = reg().Tool(s, row().args);
     EXPECT_EQ(r.status(), 0) << r.err;

@@ -176,9 +176,10 @@ public:
         EXPECT_TRUE(ok) << sql << ": " << err;
         RegDbClose(db);
     }
+    // board, message: none is NULL (a keyless board, a run that passed).
     void AddRun(const std::string &id, const std::string &station, const std::string &started,
-                int seconds, const std::string &board, const std::string &verdict,
-                const std::string &message) const
+                int seconds, const std::optional<std::string> &board, const std::string &verdict,
+                const std::optional<std::string> &message) const
     {
         struct tm t = {};
         strptime(started.c_str(), "%Y-%m-%dT%H:%M:%S", &t);
@@ -188,7 +189,8 @@ public:
              " product_serial_placeholder, board_key, verdict, exit_status, message)"
              " VALUES (?1, 'V0.37', ?2, 'program', ?3, ?4, 1, 1, 1, 1, NULLIF(?5, ''), ?6, ?7,"
              " NULLIF(?8, ''))",
-             {id, station, started, ended, board, verdict, verdict == "PASS" ? "0" : "1", message});
+             {id, station, started, ended, board.value_or(""), verdict, verdict == "PASS" ? "0" : "1",
+              message.value_or("")});
     }
     void AddMac(uint64_t mac, const std::string &state, time_t reserved) const
     {
@@ -206,13 +208,13 @@ public:
     {
         const std::string refusal = "Mac 02-AB-3C-56-01-A1 is already registered to board B9 "
                                     "(station old, 2026-03-01T00:00:00.000Z)";
-        AddRun("z0", "st1", "2026-03-01T12:00:00.000Z", 30, "B4", "PASS", "");
-        AddRun("a1", "st1", "2026-03-02T08:00:00.000Z", 30, "B1", "PASS", "");
+        AddRun("z0", "st1", "2026-03-01T12:00:00.000Z", 30, "B4", "PASS", std::nullopt);
+        AddRun("a1", "st1", "2026-03-02T08:00:00.000Z", 30, "B1", "PASS", std::nullopt);
         AddRun("a2", "st1", "2026-03-02T08:10:00.000Z", 40, "B2", "FAIL", refusal);
-        AddRun("a3", "st1", "2026-03-02T08:20:00.000Z", 50, "B2", "PASS", "");
+        AddRun("a3", "st1", "2026-03-02T08:20:00.000Z", 50, "B2", "PASS", std::nullopt);
         AddRun("a4", "st2", "2026-03-02T09:00:00.000Z", 20, "B3", "FAIL", "fast programming failed");
         AddRun("a5", "st2", "2026-03-02T09:05:00.000Z", 60, "B4", "FAIL", "fast programming failed");
-        AddRun("a6", "st2", "2026-03-02T09:10:00.000Z", 20, "", "ABORTED", "the run was aborted");
+        AddRun("a6", "st2", "2026-03-02T09:10:00.000Z", 20, std::nullopt, "ABORTED", "the run was aborted");
         AddRun("a7", "st2", "2026-03-02T09:15:00.000Z", 30, "B3", "INCOMPLETE", "one MAC for both ports");
         time_t now = time(nullptr);
         for (uint64_t k = 0; k < 14; k++)
@@ -543,7 +545,7 @@ TEST_P(ViewTest, ServeThroughAnOutage)
     if (pg)
         PgCtl("-w restart");
     line_->Seed();
-    line_->AddRun("now", "st3", Stamp(time(nullptr) - 3600), 30, "B7", "PASS", "");
+    line_->AddRun("now", "st3", Stamp(time(nullptr) - 3600), 30, "B7", "PASS", std::nullopt);
     // Up again: the same server answers with the figures.
     std::string up = Ask(server, "GET", "/");
     EXPECT_EQ(up.substr(0, 4), "200 ");
@@ -602,7 +604,7 @@ TEST_P(ServeAnswers, Run)
 {
     const AnswerCase &c = row();
     line_->Seed();
-    line_->AddRun("now", "st3", Stamp(time(nullptr) - 3600), 30, "B7", "PASS", "");
+    line_->AddRun("now", "st3", Stamp(time(nullptr) - 3600), 30, "B7", "PASS", std::nullopt);
     Server server(*line_);
     std::string got = Ask(server, c.method, c.path, c.body);
     EXPECT_EQ(got.substr(0, 4), c.starts) << got.substr(0, 200);
