@@ -25,12 +25,17 @@
 // ---------------------------------------------------------------------------
 // Rows.
 
-std::string RowName(const ::testing::TestParamInfo<Row> &info)
+std::string TestName(const std::string &text)
 {
     std::string n;
-    for (char ch : info.param.name)
+    for (char ch : text)
         n += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
     return n;
+}
+
+std::string RowName(const ::testing::TestParamInfo<Row> &info)
+{
+    return TestName(info.param.name);
 }
 
 int Occurrences(const std::string &hay, const std::string &needle)

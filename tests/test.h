@@ -283,6 +283,7 @@ inline void PrintTo(const Row &r, std::ostream *os)
     INSTANTIATE_TEST_SUITE_P(Rows, suite, ::testing::ValuesIn(table), RowName)
 
 // Test names from row names: letters and digits kept, the rest as '_'.
+std::string TestName(const std::string &text);
 std::string RowName(const ::testing::TestParamInfo<Row> &info);
 
 // Sets the station up as the row says, runs TALVEK and checks the row's

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,56 +14,119 @@
 #include "registry_tool/args.h"
 #include "registry_tool/pools.h"
 #include "registry_tool/view.h"
+#include "test.h"
 
 namespace {
 
 // What the parser made of a view command line, as one comparable text.
 std::string ViewSummary(const REGTOOL_ARGS &a)
 {
-    std::string s = a.Html ? std::string(" html=") + a.Html : "";
-    s += a.Since[0] ? std::string(" since=") + a.Since : "";
-    s += a.Until[0] ? std::string(" until=") + a.Until : "";
-    s += a.Station ? std::string(" station=") + a.Station : "";
+    std::vector<std::string> parts;
+    if (a.Html)
+        parts.push_back(std::string("html=") + a.Html);
+    if (a.Since[0])
+        parts.push_back(std::string("since=") + a.Since);
+    if (a.Until[0])
+        parts.push_back(std::string("until=") + a.Until);
+    if (a.Station)
+        parts.push_back(std::string("station=") + a.Station);
     for (int k = 0; k < a.IniCount; k++)
-        s += std::string(" ini=") + a.Ini[k];
-    s += a.Command == REGTOOL_POOLS ? " format=" + std::to_string(a.PoolFormat) : "";
-    s += a.Listen ? std::string(" listen=") + a.Listen : "";
-    return s.empty() ? s : s.substr(1);
+        parts.push_back(std::string("ini=") + a.Ini[k]);
+    if (a.Command == REGTOOL_POOLS)
+        parts.push_back("format=" + std::to_string(a.PoolFormat));
+    if (a.Listen)
+        parts.push_back(std::string("listen=") + a.Listen);
+    std::string s;
+    for (const std::string &p : parts)
+        s += (s.empty() ? "" : " ") + p;
+    return s;
 }
 
-TEST(ViewArgs, Table)
+// Test names from the rows' names.
+template <class Case>
+std::string NameOf(const ::testing::TestParamInfo<Case> &info)
 {
-    std::vector<std::string> many_ini = {"pools"};
-    for (int k = 0; k <= kRegToolMaxIni; k++)
-        many_ini.insert(many_ini.end(), {"--ini", "a.ini"});
-    // clang-format off
-    // want: rc 0, the summary; rc 2, the reason
-    struct { const char *name; std::vector<std::string> args; int rc; std::string want; } rows[] = {
-        {"report with everything", {"report", "--html", "r.html", "--since", "2026-03-02", "--until=2026-03-03T06:00", "--station", "st1", "--ini", "a.ini", "--ini", "b.ini"}, 0,
-         "html=r.html since=2026-03-02T00:00:00.000Z until=2026-03-03T06:00:00.000Z station=st1 ini=a.ini ini=b.ini"},
-        {"pools as JSON", {"pools", "--ini", "a.ini", "--format", "json"}, 0, "ini=a.ini format=2"},
-        {"pools as text by default", {"pools", "--ini", "a.ini"}, 0, "ini=a.ini format=0"},
-        {"serve on an address", {"serve", "--listen", "0.0.0.0:80"}, 0, "listen=0.0.0.0:80"},
-        {"report without a file", {"report"}, 2, "report needs --html FILE"},
-        {"pools without an allow-list", {"pools"}, 2, "pools needs --ini FILE (an allow-list)"},
-        {"pools in a format of export's", {"pools", "--ini", "a", "--format", "xml"}, 2, "unknown pools format 'xml' (text, csv or json)"},
-        {"an until that is no time", {"report", "--html", "r", "--until", "tomorrow"}, 2, "--until 'tomorrow' is not a UTC time YYYY-MM-DD[THH:MM[:SS]]"},
-        {"a listen address for a report", {"report", "--html", "r", "--listen", "x:1"}, 2, "--listen does not go with this command"},
-        {"an empty station", {"serve", "--station", ""}, 2, "--station needs a name of 1 to 255 characters"},
-        {"more allow-lists than taken", many_ini, 2, "more than 16 --ini files"},
-    };
-    // clang-format on
-    for (const auto &row : rows) {
-        std::vector<char *> argv = {const_cast<char *>("talvek-registry")};
-        for (const auto &a : row.args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        REGTOOL_ARGS args;
-        char err[300] = "";
-        int rc = ParseRegToolArgs(static_cast<int>(argv.size()), argv.data(), &args, err, sizeof err);
-        EXPECT_EQ(rc, row.rc) << row.name << ": " << err;
-        EXPECT_EQ(rc == 0 ? ViewSummary(args) : std::string(err), row.want) << row.name;
-    }
+    return TestName(info.param.name);
 }
+
+// A view command line, and what the parser made of it or why it refused it.
+struct ViewArgsCase {
+    const char *name;
+    std::vector<std::string> args;
+    std::string want;  // accepted: the summary; refused: the reason
+};
+
+void PrintTo(const ViewArgsCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+// pools with one --ini more than it takes.
+std::vector<std::string> ManyIni()
+{
+    std::vector<std::string> args = {"pools"};
+    for (int k = 0; k <= kRegToolMaxIni; k++) {
+        args.push_back("--ini");
+        args.push_back("a.ini");
+    }
+    return args;
+}
+
+// clang-format off
+const std::vector<ViewArgsCase> kViewArgsAccepted = {
+    {"report with everything", {"report", "--html", "r.html", "--since", "2026-03-02", "--until=2026-03-03T06:00", "--station", "st1", "--ini", "a.ini", "--ini", "b.ini"},
+     "html=r.html since=2026-03-02T00:00:00.000Z until=2026-03-03T06:00:00.000Z station=st1 ini=a.ini ini=b.ini"},
+    {"pools as JSON", {"pools", "--ini", "a.ini", "--format", "json"}, "ini=a.ini format=2"},
+    {"pools as text by default", {"pools", "--ini", "a.ini"}, "ini=a.ini format=0"},
+    {"serve on an address", {"serve", "--listen", "0.0.0.0:80"}, "listen=0.0.0.0:80"},
+};
+
+const std::vector<ViewArgsCase> kViewArgsRefused = {
+    {"report without a file", {"report"}, "report needs --html FILE"},
+    {"pools without an allow-list", {"pools"}, "pools needs --ini FILE (an allow-list)"},
+    {"pools in a format of export's", {"pools", "--ini", "a", "--format", "xml"}, "unknown pools format 'xml' (text, csv or json)"},
+    {"an until that is no time", {"report", "--html", "r", "--until", "tomorrow"}, "--until 'tomorrow' is not a UTC time YYYY-MM-DD[THH:MM[:SS]]"},
+    {"a listen address for a report", {"report", "--html", "r", "--listen", "x:1"}, "--listen does not go with this command"},
+    {"an empty station", {"serve", "--station", ""}, "--station needs a name of 1 to 255 characters"},
+    {"more allow-lists than taken", ManyIni(), "more than 16 --ini files"},
+};
+// clang-format on
+
+// Parses a row's arguments after the program's name. The table outlives
+// what the parser points into.
+int Parse(const ViewArgsCase &c, REGTOOL_ARGS *args, char *err, size_t err_size)
+{
+    std::vector<char *> argv = {const_cast<char *>("talvek-registry")};
+    for (const auto &a : c.args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    return ParseRegToolArgs(static_cast<int>(argv.size()), argv.data(), args, err, err_size);
+}
+
+class ViewArgsAccepted : public ::testing::TestWithParam<ViewArgsCase> {};
+
+TEST_P(ViewArgsAccepted, Summary)
+{
+    REGTOOL_ARGS args;
+    char err[300] = "";
+    ASSERT_EQ(Parse(GetParam(), &args, err, sizeof err), 0) << err;
+    EXPECT_EQ(ViewSummary(args), GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(ViewArgs, ViewArgsAccepted, ::testing::ValuesIn(kViewArgsAccepted),
+                         NameOf<ViewArgsCase>);
+
+class ViewArgsRefused : public ::testing::TestWithParam<ViewArgsCase> {};
+
+TEST_P(ViewArgsRefused, Reason)
+{
+    REGTOOL_ARGS args;
+    char err[300] = "";
+    EXPECT_EQ(Parse(GetParam(), &args, err, sizeof err), 2);
+    EXPECT_EQ(std::string(err), GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(ViewArgs, ViewArgsRefused, ::testing::ValuesIn(kViewArgsRefused),
+                         NameOf<ViewArgsCase>);
 
 TEST(ViewReason, SameFailureOnOtherBoardsIsOneReason)
 {
@@ -75,29 +139,49 @@ TEST(ViewReason, SameFailureOnOtherBoardsIsOneReason)
         << "only a closing parenthesis part is dropped";
 }
 
-TEST(ViewPools, Levels)
+// A range of 1,000 addresses (mask/value do not matter to the levels).
+struct LevelCase {
+    const char *name;
+    long used, recent;
+    const char *level;
+    std::optional<double> days_left;  // none: no estimate, and DaysLeft stays 0
+};
+
+void PrintTo(const LevelCase &c, std::ostream *os)
 {
-    // clang-format off
-    // A range of 1,000 addresses (mask/value do not matter to the levels).
-    struct { const char *name; long used, recent; const char *level; bool has_days; double days; } rows[] = {
-        {"idle, little used", 10, 0, "ok", false, 0},
-        {"80 % used warns", 800, 0, "warning", false, 0},
-        {"95 % used alarms", 950, 0, "alarm", false, 0},
-        {"6.9 days left alarms", 500, 507, "alarm", true, 500 / (507 / 7.0)},
-        {"7 days left is fine", 500, 500, "ok", true, 7.0},
-    };
-    // clang-format on
-    for (const auto &row : rows) {
-        VIEW_POOL pool;
-        pool.Total = 1000;
-        pool.Used = row.used;
-        pool.Recent = row.recent;
-        POOL_STATE s;
-        PoolState(pool, &s);
-        EXPECT_STREQ(s.Level, row.level) << row.name;
-        EXPECT_EQ(s.HasDaysLeft, row.has_days) << row.name;
-        EXPECT_DOUBLE_EQ(s.DaysLeft, row.days) << row.name;
-    }
+    *os << c.name;
+}
+
+// clang-format off
+const std::vector<LevelCase> kLevels = {
+    {"idle, little used", 10, 0, "ok", std::nullopt},
+    {"80 % used warns", 800, 0, "warning", std::nullopt},
+    {"95 % used alarms", 950, 0, "alarm", std::nullopt},
+    {"6.9 days left alarms", 500, 507, "alarm", 500 / (507 / 7.0)},
+    {"7 days left is fine", 500, 500, "ok", 7.0},
+};
+// clang-format on
+
+class Levels : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(Levels, State)
+{
+    const LevelCase &c = GetParam();
+    VIEW_POOL pool;
+    pool.Total = 1000;
+    pool.Used = c.used;
+    pool.Recent = c.recent;
+    POOL_STATE s;
+    PoolState(pool, &s);
+    EXPECT_STREQ(s.Level, c.level);
+    EXPECT_EQ(s.HasDaysLeft, c.days_left.has_value());
+    EXPECT_DOUBLE_EQ(s.DaysLeft, c.days_left.value_or(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(ViewPools, Levels, ::testing::ValuesIn(kLevels), NameOf<LevelCase>);
+
+TEST(ViewPools, Ranges)
+{
     EXPECT_EQ(ViewRangeSize({0x02AB3D100000ull, 0xFFFFFFFFF000ull}), 4096u);
     EXPECT_EQ(ViewRangeSize({0x02AB3D100001ull, 0xFFFFFFFFF000ull}), 0u) << "no MAC matches";
     EXPECT_EQ(PoolRangeText({0x02AB3D100000ull, 0xFFFFFFFFF000ull}), "02AB3D100000/FFFFFFFFF000");
