@@ -4,7 +4,8 @@
 // once) with ./kovripmi a tool that answers at once, and writes a short
 // table to the file named by its argument (bench/RESULTS.md) and to standard
 // output. A second argument "view" measures only the line view's rows (the
-// big registry's report, page and pools), for work on those. Exit status 1
+// big registry's report, page and pools), "line" only the line-scale rows,
+// for work on those. Exit status 1
 // when a figure is over its budget, 2 when a run did not pass.
 #include <algorithm>
 #include <cstdarg>
@@ -481,6 +482,12 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
 int main(int argc, char **argv)
 {
     g_view_only = argc > 2 && strcmp(argv[2], "view") == 0;
+    if (argc > 2 && strcmp(argv[2], "line") == 0) {
+        int over = 0;
+        g_table = LineScaleRows(PgServer(), &over);
+        fputs(g_table.c_str(), stdout);
+        return over;
+    }
     std::vector<double> medians;
     for (const TimedRow &row : g_view_only ? std::vector<TimedRow>{} : TimedRows())
         medians.push_back(Timed(row));

@@ -127,13 +127,18 @@ static void LocalDay(char from[kStampSize], char to[kStampSize])
     }
 }
 
+// A board passes at its first run of the day when no run of it at this
+// station started earlier that day. Each run's first start comes from one
+// sort of the day's runs: asking "is there an earlier run" per run would
+// scan the day once per run, and a station's day holds thousands.
 static const char kDay[] =
     "SELECT COUNT(*), COUNT(DISTINCT board_key),"
     " COALESCE(SUM(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END), 0),"
-    " COALESCE(SUM(CASE WHEN board_key IS NOT NULL AND verdict = 'PASS' AND NOT EXISTS"
-    "  (SELECT 1 FROM runs e WHERE e.station = r.station AND e.board_key = r.board_key"
-    "   AND e.started_utc >= ?2 AND e.started_utc < r.started_utc) THEN 1 ELSE 0 END), 0)"
-    " FROM runs r WHERE r.station = ?1 AND r.started_utc >= ?2 AND r.started_utc < ?3";
+    " COALESCE(SUM(CASE WHEN board_key IS NOT NULL AND verdict = 'PASS'"
+    "  AND started_utc = first_utc THEN 1 ELSE 0 END), 0)"
+    " FROM (SELECT board_key, verdict, started_utc,"
+    "  MIN(started_utc) OVER (PARTITION BY board_key) AS first_utc"
+    "  FROM runs WHERE station = ?1 AND started_utc >= ?2 AND started_utc < ?3) AS day";
 
 static int TakeCounts(void *ctx, int ncols, const char *const *cols)
 {
