@@ -12,4 +12,10 @@
 // budget is missed or a run failed.
 std::string LineScaleRows(const char *pg_server, int *over);
 
+// "talvek_bench --line-board N" in a station's directory: the registry
+// calls of a two-port PASS run for board N, in a process of their own as in
+// a TALVEK run. Prints their time in milliseconds; exit status 0, or 1 when
+// a call failed.
+int LineScaleBoard(const char *board);
+
 #endif

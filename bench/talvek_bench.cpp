@@ -481,6 +481,8 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && strcmp(argv[1], "--line-board") == 0)
+        return LineScaleBoard(argv[2]);
     g_view_only = argc > 2 && strcmp(argv[2], "view") == 0;
     if (argc > 2 && strcmp(argv[2], "line") == 0) {
         int over = 0;
