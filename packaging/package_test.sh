@@ -17,20 +17,9 @@ cpack=$3
 version=$4
 shim=${5:-}
 
-checks=0
-failures=0
-ok() { checks=$((checks + 1)); }
-bad() {
-    checks=$((checks + 1))
-    failures=$((failures + 1))
-    printf 'FAIL: %s\n' "$*"
-}
+# shellcheck source=SCRIPTDIR/check_lib.sh
+. "$(dirname "$0")/check_lib.sh"
 not_found() { ! grep -qF -- "$1" "$2"; }
-check() { # check DESCRIPTION COMMAND...
-    what=$1
-    shift
-    if "$@"; then ok; else bad "$what"; fi
-}
 
 for tool in "$cpack" dpkg-deb dpkg dpkg-shlibdeps file; do
     if ! command -v "$tool" >/dev/null 2>&1; then
@@ -39,9 +28,7 @@ for tool in "$cpack" dpkg-deb dpkg dpkg-shlibdeps file; do
     fi
 done
 
-tmp=$(mktemp -d /tmp/talvek-package-test-XXXXXX) || exit 1
-trap 'rm -rf "$tmp"' EXIT
-trap 'exit 1' HUP INT TERM
+scratch package-test
 
 # 1. Build the package, into a directory of its own.
 if ! "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1; then
@@ -174,13 +161,8 @@ check "station TALVEK.ini is the packaged example" cmp -s "$station/TALVEK.ini" 
 check "station TALVEK.conf switches the registry on" grep -qx 'registry = sqlite' "$station/TALVEK.conf"
 check "station TALVEK.conf names this host as the station" grep -qx "station = $(uname -n)" "$station/TALVEK.conf"
 
-# 6. A full two-port PASS in the station. The sleep shim, when built, makes
-# the tool's one-second waits return at once.
-if [ -n "$shim" ] && [ -f "$shim" ]; then
-    LD_PRELOAD=$shim
-    ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
-    export LD_PRELOAD ASAN_OPTIONS
-fi
+# 6. A full two-port PASS in the station.
+preload_shim "$shim"
 (cd "$station" && ./TALVEK 1=02AB3C5601A1 2=02AB3C5601A2 </dev/null >"$tmp/run.out" 2>&1)
 status=$?
 unset LD_PRELOAD
@@ -379,5 +361,4 @@ else
     echo "note: man or groff missing; the manual pages were not rendered"
 fi
 
-echo "package_test: $((checks - failures)) passed, $failures failed"
-[ $failures -eq 0 ]
+summary package_test

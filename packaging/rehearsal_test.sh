@@ -19,23 +19,10 @@ build=$2
 src=$3
 shim=${4:-}
 
-checks=0
-failures=0
-ok() { checks=$((checks + 1)); }
-bad() {
-    checks=$((checks + 1))
-    failures=$((failures + 1))
-    printf 'FAIL: %s\n' "$*"
-}
-check() { # check DESCRIPTION COMMAND...
-    what=$1
-    shift
-    if "$@"; then ok; else bad "$what"; fi
-}
+# shellcheck source=SCRIPTDIR/check_lib.sh
+. "$(dirname "$0")/check_lib.sh"
 
-tmp=$(mktemp -d /tmp/talvek-rehearsal-test-XXXXXX) || exit 1
-trap 'cd / && rm -rf "$tmp"' EXIT
-trap 'exit 1' HUP INT TERM
+scratch rehearsal-test
 
 root=$tmp/root
 if ! "$cmake" --install "$build" --prefix "$root/usr" >"$tmp/install.log" 2>&1; then
@@ -79,11 +66,7 @@ fi
 # lines start themselves carry it.
 PATH=$root/usr/bin:$PATH
 export PATH
-if [ -n "$shim" ] && [ -f "$shim" ]; then
-    LD_PRELOAD=$shim
-    ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0
-    export LD_PRELOAD ASAN_OPTIONS
-fi
+preload_shim "$shim"
 sed "s|/tmp/rehearsal|$tmp/rehearsal|g" "$tmp/guide.lines" >"$tmp/run.lines"
 n=0
 while IFS= read -r line; do
@@ -132,5 +115,4 @@ check "--check on a fresh --sim station exits with 0 (got $status)" [ $status -e
 check "--check on a fresh --sim station passes every item" \
     [ "$(tail -n 1 "$tmp/check.out")" = "All 10 checks passed." ]
 
-echo "rehearsal_test: $((checks - failures)) passed, $failures failed"
-[ $failures -eq 0 ]
+summary rehearsal_test

@@ -21,13 +21,10 @@
 # PG_CLUSTER_OPTIONS: extra "-c name=value" server settings.  The default
 # turns fsync off, as nothing here needs to survive a crash of the machine.
 set -euo pipefail
-
-skip() {
-    echo "pg_cluster: SKIPPED: $*" >&2
-    exit 77
-}
-
-[ $# -ge 1 ] || { echo "usage: pg_cluster.sh COMMAND [ARG...]" >&2; exit 2; }
+server=pg_cluster
+# shellcheck source=SCRIPTDIR/../server_lib.sh
+. "$(dirname "$0")/../server_lib.sh"
+need_command "$@"
 
 bindir=
 for d in /usr/lib/postgresql/*/bin; do
@@ -35,22 +32,13 @@ for d in /usr/lib/postgresql/*/bin; do
 done
 [ -n "$bindir" ] || skip "initdb/pg_ctl not found under /usr/lib/postgresql/*/bin (Debian package postgresql)"
 
-as_owner=()
-owner=$(id -un)
-here=$(pwd)
-if [ "$(id -u)" -eq 0 ]; then
-    if id postgres >/dev/null 2>&1; then owner=postgres; else owner=nobody; fi
-    command -v runuser >/dev/null 2>&1 || skip "running as root and runuser is missing"
-    as_owner=(runuser -u "$owner" --)
-fi
+owner_when_root postgres
 
 # /tmp rather than $TMPDIR: the owner must be able to reach the directory,
 # and a socket path may not exceed 107 bytes.
 dir=$(mktemp -d /tmp/talvek-pg-XXXXXX)
 data=$dir/data
 log=$dir/server.log
-started=0
-child=
 # shellcheck disable=SC2317  # reached through the trap
 stop_server() {
     # A test may have stopped the server's processes (SIGSTOP, a frozen
@@ -62,31 +50,8 @@ stop_server() {
         pkill -CONT -P "$pm" 2>/dev/null || true
     fi
     "${as_owner[@]}" "$bindir/pg_ctl" -D "$data" -m immediate -w stop >/dev/null 2>&1 || true
-    rm -rf -- "$dir"
 }
-# shellcheck disable=SC2317  # reached through the trap
-cleanup() {
-    local status=$?
-    trap - EXIT INT TERM HUP
-    [ -z "$child" ] || kill -TERM "$child" 2>/dev/null || true
-    [ "$started" -eq 0 ] || (cd / && stop_server)
-    rm -rf -- "$dir"
-    exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
-
-# A killed harness (SIGKILL from a test timeout) runs no trap, and the server
-# has left our process group: a detached watchdog stops it once we are gone.
-watch_pid=$$
-(
-    cd / && trap '' INT TERM HUP
-    while kill -0 "$watch_pid" 2>/dev/null; do sleep 1; done
-    [ -d "$data" ] && stop_server
-) </dev/null >/dev/null 2>&1 &
-disown
+guard_server
 
 [ "$owner" = "$(id -un)" ] || chown "$owner" "$dir"
 chmod 0700 "$dir"
@@ -117,14 +82,4 @@ export TALVEK_TEST_PG="host=$dir user=talvek dbname=talvek"
 # For tests that stop and start the server under a client: pg_ctl with its
 # data directory and log ("restart" starts a stopped server with the options above).
 export TALVEK_TEST_PG_CTL="${as_owner[*]} $bindir/pg_ctl -D $data -l $log"
-cd "$here"
-# In the background, so that a signal to the harness is acted on at once
-# instead of after the command ends.
-"$@" &
-child=$!
-set +e
-wait "$child"
-status=$?
-set -e
-child=
-exit $status
+run_command "$@"

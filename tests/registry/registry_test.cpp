@@ -21,11 +21,10 @@
 
 #include "registry/db.h"
 #include "registry/schema.h"
+#include "backends.h"
 #include "test.h"
 
 namespace {
-
-enum class Backend { kSqlite, kPostgres };
 
 using Cells = std::vector<std::optional<std::string>>;  // one row; nullopt is NULL
 using Params = std::vector<std::string>;
@@ -247,16 +246,6 @@ std::string Refusal(const std::string &mac, const std::string &key)
            board + "\n  station  old\n";
 }
 
-const char *BackendName(Backend b)
-{
-    return b == Backend::kSqlite ? "Sqlite" : "Postgres";
-}
-
-void PrintTo(Backend b, std::ostream *os)
-{
-    *os << BackendName(b);
-}
-
 // A fresh registry of one back end for each test. The PostgreSQL run picks
 // its tests by the back end at the end of their names.
 class RegistryFixture : public ::testing::Test {
@@ -281,34 +270,11 @@ protected:
 };
 
 // The cases that are one test per back end.
-class RegistryTest : public RegistryFixture, public ::testing::WithParamInterface<Backend> {
-protected:
-    Backend backend() const override { return GetParam(); }
-};
+class RegistryTest : public OnEachBackend<RegistryFixture> {};
 
-// The cases that are one test per row of a table and back end, named
-// <row name>_<back end>.
+// The cases that are one test per row of a table and back end.
 template <class Case>
-class RegistryRows : public RegistryFixture,
-                     public ::testing::WithParamInterface<std::tuple<Backend, Case>> {
-protected:
-    Backend backend() const override { return std::get<0>(this->GetParam()); }
-    const Case &row() const { return std::get<1>(this->GetParam()); }
-};
-
-template <class Case>
-std::string RowOnBackend(const ::testing::TestParamInfo<std::tuple<Backend, Case>> &info)
-{
-    return TestName(std::get<1>(info.param).name) + "_" + BackendName(std::get<0>(info.param));
-}
-
-// Each row of table on both back ends.
-template <class Case>
-auto OnBothBackends(const std::vector<Case> &table)
-{
-    return ::testing::Combine(::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                              ::testing::ValuesIn(table));
-}
+using RegistryRows = RowsOnEachBackend<RegistryFixture, Case>;
 
 // Item by item, the decision table: who the registry says holds M, what the
 // board shows, and what the run does.
@@ -1215,10 +1181,7 @@ TEST_P(RegistryTest, SixteenStationsOneMac)
               << " refused\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(On, RegistryTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         [](const ::testing::TestParamInfo<Backend> &i) {
-                             return BackendName(i.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(On, RegistryTest, BothBackends(), BackendOnly);
 
 // talvek-registry's exit statuses where no database answers.
 struct ExitCase {

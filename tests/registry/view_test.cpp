@@ -23,13 +23,12 @@
 
 #include "registry/db.h"
 #include "registry/schema.h"
+#include "backends.h"
 #include "test.h"
 
 extern char **environ;
 
 namespace {
-
-enum class Backend { kSqlite, kPostgres };
 
 std::string Stamp(time_t t)
 {
@@ -259,16 +258,6 @@ const char kNearlyGone[] = "<tr class=\"alarm\" data-range=\"02AB3D100000/FFFFFF
                            "data-total=\"16\" data-used=\"14\" data-left=\"2\" "
                            "data-days-left=\"1.0\" data-state=\"alarm\">";
 
-const char *BackendName(Backend b)
-{
-    return b == Backend::kSqlite ? "Sqlite" : "Postgres";
-}
-
-void PrintTo(Backend b, std::ostream *os)
-{
-    *os << BackendName(b);
-}
-
 // A fresh line of one back end for each test. The PostgreSQL run picks its
 // tests by the back end at the end of their names.
 class ViewFixture : public ::testing::Test {
@@ -297,34 +286,11 @@ protected:
 };
 
 // The cases that are one test per back end.
-class ViewTest : public ViewFixture, public ::testing::WithParamInterface<Backend> {
-protected:
-    Backend backend() const override { return GetParam(); }
-};
+class ViewTest : public OnEachBackend<ViewFixture> {};
 
-// The cases that are one test per row of a table and back end, named
-// <row name>_<back end>.
+// The cases that are one test per row of a table and back end.
 template <class Case>
-class ViewRows : public ViewFixture,
-                 public ::testing::WithParamInterface<std::tuple<Backend, Case>> {
-protected:
-    Backend backend() const override { return std::get<0>(this->GetParam()); }
-    const Case &row() const { return std::get<1>(this->GetParam()); }
-};
-
-template <class Case>
-std::string RowOnBackend(const ::testing::TestParamInfo<std::tuple<Backend, Case>> &info)
-{
-    return TestName(std::get<1>(info.param).name) + "_" + BackendName(std::get<0>(info.param));
-}
-
-// Each row of table on both back ends.
-template <class Case>
-auto OnBothBackends(const std::vector<Case> &table)
-{
-    return ::testing::Combine(::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                              ::testing::ValuesIn(table));
-}
+using ViewRows = RowsOnEachBackend<ViewFixture, Case>;
 
 // Every section's figures, for the whole line and for one station.
 struct FiguresCase {
@@ -571,8 +537,7 @@ TEST_P(ViewTest, ServeThroughAnOutage)
     EXPECT_EQ(server.Stop(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ViewTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
-                         [](const auto &info) { return BackendName(info.param); });
+INSTANTIATE_TEST_SUITE_P(, ViewTest, BothBackends(), BackendOnly);
 
 // What the live page answers, request by request.
 struct AnswerCase {
