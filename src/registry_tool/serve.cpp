@@ -1,6 +1,7 @@
-// serve: the line view live, for the screen beside the line. Read-only
-// (GET and HEAD), one registry connection reused by every request and
-// re-opened when lost, and bounded: a fixed number of workers, a short
+// serve: the line view live, for the screen beside the line. The page is
+// worked out in the background and answered from memory. Read-only
+// (GET and HEAD), one registry connection reused by the refresh and every
+// request and re-opened when lost, and bounded: a fixed number of workers, a short
 // queue behind them (connections past it get 503 at once), small requests
 // only, and timeouts, so a stuck or hostile client cannot take the page
 // away from the line.
@@ -239,7 +240,11 @@ std::shared_ptr<const std::string> Answer(LIVE *live)
                                    [&] { return live->Refreshes != seen; });
             return live->Refreshes != seen ? live->Page : shown;
         }
+        // A refresh may have ended since the page was looked at.
+        shown = live->Page;
         page.unlock();
+        if (!shown)
+            return nullptr;
         char err[kDbErrorSize] = "";
         if (live->Db && RegDbQuery(live->Db, "SELECT 1", 0, nullptr, TakeNothing, nullptr, err,
                                    sizeof err) == 0)

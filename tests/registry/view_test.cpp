@@ -571,6 +571,23 @@ TEST_P(ViewTest, ServeThroughAnOutage)
     EXPECT_EQ(server.Stop(), 0);
 }
 
+// A screen waits for no figures: the page worked out when serve started is
+// answered from memory while the registry answers, even when the figures
+// could no longer be read (the runs table renamed away under it).
+TEST_P(ViewTest, ServeAnswersFromMemory)
+{
+    line_->Seed();
+    line_->AddRun("now", "st3", Stamp(time(nullptr) - 3600), 30, "B7", "PASS", std::nullopt);
+    Server server(*line_);
+    EXPECT_NE(Ask(server, "GET", "/").find(kLive), std::string::npos);
+    line_->Exec("ALTER TABLE runs RENAME TO runs_away");
+    std::string held = Ask(server, "GET", "/");
+    line_->Exec("ALTER TABLE runs_away RENAME TO runs");
+    EXPECT_EQ(held.substr(0, 4), "200 ");
+    EXPECT_NE(held.find(kLive), std::string::npos) << held.substr(0, 200);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(, ViewTest, ::testing::Values(Backend::kSqlite, Backend::kPostgres),
                          [](const auto &info) { return BackendName(info.param); });
 
