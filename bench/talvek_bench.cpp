@@ -494,7 +494,8 @@ void ServeRow(REG_DB *db, bool lite, const char *label, const std::string &targe
         double g0 = NowMs();
         auto res = client.Get("/");
         double ms = NowMs() - g0;
-        if (!res || res->status != 200 || res->body.find("data-runs=\"100000\"") == std::string::npos) {
+        if (!res || res->status != 200 ||
+            res->body.find("data-runs=\"100000\"") == std::string::npos) {
             StopServe(&sv);
             fprintf(stderr, "talvek_bench: serve's page: %s\n",
                     res ? res->body.substr(0, 300).c_str() : "no answer");

@@ -28,16 +28,16 @@
 
 namespace {
 
-constexpr int kRefreshS = 30;  // the page's own reload, and how often serve works it out
+constexpr int kRefreshS = 30;          // the page's own reload, and how often serve works it out
 constexpr long kWindowS = 24L * 3600;  // the live page shows the last 24 hours
 // A request that meets a refresh under way waits this long for its end,
 // so that an outage the refresh has just met shows at once, then answers
 // with the page it has.
 constexpr int kRefreshWaitMs = 100;
 constexpr size_t kWorkers = 4;
-constexpr size_t kBacklog = 32;         // accepted connections waiting for a worker
-constexpr size_t kMaxBody = 1024;       // nothing is ever posted; anything larger is refused
-constexpr time_t kTimeoutS = 5;         // read, write and keep-alive
+constexpr size_t kBacklog = 32;    // accepted connections waiting for a worker
+constexpr size_t kMaxBody = 1024;  // nothing is ever posted; anything larger is refused
+constexpr time_t kTimeoutS = 5;    // read, write and keep-alive
 constexpr size_t kKeepAliveRequests = 20;
 
 // Set on the thread that answers a connection the queue had no room for.
@@ -209,12 +209,14 @@ void Refresher(LIVE *live)
             Refresh(live);
         }
         std::unique_lock<std::mutex> page(live->PageLock);
-        while (!live->Stopping &&
-               live->Changed.wait_until(page, live->RefreshedAt + std::chrono::seconds(kRefreshS)) ==
-                   std::cv_status::no_timeout) {
+        for (;;) {
+            if (live->Stopping)
+                return;
+            auto due = live->RefreshedAt + std::chrono::seconds(kRefreshS);
+            if (Clock::now() >= due)
+                break;
+            live->Changed.wait_until(page, due);
         }
-        if (live->Stopping)
-            return;
     }
 }
 
