@@ -401,6 +401,7 @@ TEST_P(ViewTest, ReportInBrowser)
 enum class Pools {
     kSeededLine,  // the seeded line's allow-list: one pool nearly gone
     kRoomy,       // one pool with room to spare
+    kHoled,       // one pool with a hole in its mask: every sixteenth MAC of the seeded block
 };
 
 struct PoolsCase {
@@ -425,6 +426,8 @@ const std::vector<PoolsCase> kPoolsCases = {
      kPoolsHeader + "02AB3D100000/FFFFFFFFFFF0,16,14,1,2,87.5,2.0,1.0,alarm\r\n" + kRoomyPool,
      "talvek-registry: 1 pool(s) at or above 95 % used or with fewer than 7 days left\n"},
     {"a roomy pool", Pools::kRoomy, 0, kPoolsHeader + kRoomyPool, ""},
+    {"a pool with holes counts only its own MACs", Pools::kHoled, 0,
+     kPoolsHeader + "02AB3D100000/FFFFFFFFFF0F,16,1,0,15,6.2,0.1,105.0,ok\r\n", ""},
 };
 // clang-format on
 
@@ -437,6 +440,10 @@ TEST_P(PoolsForCron, Run)
     if (row().ini == Pools::kRoomy) {
         ini = line_->file("roomy.ini");
         std::ofstream(ini) << "AVL_MASK=FFFFFF000000, AVL_VALUE=02AB3C000000\n";
+    }
+    if (row().ini == Pools::kHoled) {
+        ini = line_->file("holed.ini");
+        std::ofstream(ini) << "AVL_MASK=FFFFFFFFFF0F, AVL_VALUE=02AB3D100000\n";
     }
     Result r = Tool(*line_, {"pools", "--ini", ini, "--format", "csv"});
     EXPECT_EQ(r.exit_code, row().status);
