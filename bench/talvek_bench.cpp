@@ -7,6 +7,10 @@
 // big registry's report, page and pools), "line" only the line-scale rows,
 // for work on those. Exit status 1
 // when a figure is over its budget, 2 when a run did not pass.
+#include <httplib.h>
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
@@ -20,6 +24,7 @@
 #include "feed_bench.h"
 #include "line_scale.h"
 #include "registry/schema.h"
+#include "registry/stamp.h"
 #include "registry_tool/commands.h"
 #include "registry_tool/view.h"
 #include "test.h"
@@ -327,9 +332,9 @@ void FillBigRegistry(REG_DB *db, bool lite)
 bool g_view_only = false;  // "view": the line view's rows alone
 
 // The line view on the big registry: the report of the last 100,000 runs
-// and pools over all 1,000,000 MACs as whole commands, and what one live
-// page costs serve with its connection open (its figures and HTML; the
-// HTTP exchange on loopback adds well under a millisecond).
+// and pools over all 1,000,000 MACs as whole commands, and, for
+// information, what serve's refresh costs in the background (the page's
+// figures and HTML worked out anew with the connection open).
 const char kLast100k[] = "2026-12-05T15:06:40.000Z";
 
 void ViewRows(REG_DB *db, const char *label, const std::string &target, const Station &s)
@@ -353,7 +358,7 @@ void ViewRows(REG_DB *db, const char *label, const std::string &target, const St
             times->push_back(static_cast<double>(r.wall_ns) / 1e6);
         }
     }
-    // The page after the commands: the fill's writes have settled by then.
+    // The figures after the commands: the fill's writes have settled by then.
     std::vector<double> page;
     VIEW_PERIOD period = {};
     snprintf(period.Since, sizeof period.Since, "%s", kLast100k);
@@ -377,13 +382,140 @@ void ViewRows(REG_DB *db, const char *label, const std::string &target, const St
     AddRow(Format("report --html, %s, 100,000 runs and one pool (median of 5, whole command)",
                   label),
            Format("%.2f s (min %.2f s)", rep / 1e3, least(report) / 1e3), 2000, rep);
-    AddRow(Format("serve page, %s, 100,000 runs and one pool (median of 5, connection open; "
-                  "%zu bytes; worked out anew, as serve does when its last page is over 10 s old)",
+    AddRow(Format("serve's refresh, %s: the page's figures and HTML for 100,000 runs and one pool "
+                  "worked out anew (median of 5, connection open; %zu bytes; in the background "
+                  "every 30 s, no request waits for it)",
                   label, bytes),
-           Format("%.0f ms (min %.0f ms)", pag, least(page)), 300, pag);
+           Format("%.0f ms (min %.0f ms)", pag, least(page)), 0, 0);
     AddRow(Format("pools, %s, a range holding 1,000,000 MACs (median of 5, whole command)",
                   label),
            Format("%.0f ms (min %.0f ms)", poo, least(pools)), 200, poo);
+}
+
+// A running talvek-registry serve on a free loopback port; stopped with
+// SIGTERM by Stop.
+struct Serving {
+    pid_t pid = -1;
+    int port = 0;
+};
+
+Serving StartServe(const std::string &target, const Station &s)
+{
+    Serving sv;
+    int fd[2];
+    if (pipe(fd) != 0)
+        return sv;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fd[1], 1);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&fa, fd[0]);
+    std::vector<std::string> argv = {REGISTRY_BIN, "--registry", target, "serve",
+                                     "--listen", "127.0.0.1:0", "--ini", s.path("pools.ini")};
+    std::vector<char *> args;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawn(&sv.pid, args[0], &fa, nullptr, args.data(), environ) != 0)
+        sv.pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(fd[1]);
+    std::string first;  // "Serving the line view on http://127.0.0.1:PORT/ ..."
+    char c;
+    while (read(fd[0], &c, 1) == 1 && c != '\n')
+        first += c;
+    close(fd[0]);
+    size_t colon = first.rfind(':', first.find("/ "));
+    sv.port = colon == std::string::npos ? 0 : atoi(first.c_str() + colon + 1);
+    return sv;
+}
+
+void StopServe(Serving *sv)
+{
+    if (sv->pid > 0) {
+        kill(sv->pid, SIGTERM);
+        waitpid(sv->pid, nullptr, 0);
+    }
+    sv->pid = -1;
+}
+
+// What a screen waits for: GETs of the page from a running serve, whose
+// window (the last 24 hours) holds 100,000 runs added for it here, over a
+// little more than one refresh period, so that some meet a refresh under
+// way. The first page after the start is shown apart: serve works it out
+// while the first screen waits.
+void ServeRow(REG_DB *db, bool lite, const char *label, const std::string &target,
+              const Station &s)
+{
+    char now[kStampSize];
+    UtcStamp(now);
+    // Runs 0.8 s apart from 23 hours ago: every one in the page's window.
+    char since[32];
+    ViewStampMinus(now, 23L * 3600, since);
+    std::string at =
+        lite ? std::string("strftime('%Y-%m-%dT%H:%M:%fZ', '") + since +
+                   "', '+' || (i * 0.8) || ' seconds')"
+             : std::string("to_char(timestamp '") + std::string(since, 19) +
+                   "' + i * interval '800 milliseconds', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
+    std::string key = lite ? "printf('%032x', 1000000 + i)" : "lpad(to_hex(1000000 + i), 32, '0')";
+    std::string series =
+        lite ? "WITH RECURSIVE s(i) AS (SELECT %d UNION ALL SELECT i + 1 FROM s WHERE i < %d) "
+             : "WITH s(i) AS (SELECT generate_series(%d, %d)) ";
+    std::string runs =
+        "INSERT INTO runs (run_id, tool_version, station, mode, started_utc, ended_utc,"
+        " system_guid_placeholder, product_uuid_placeholder, board_serial_placeholder,"
+        " product_serial_placeholder, board_key, verdict, exit_status) SELECT 'live-' || i,"
+        " '0.37', 'st' || (i % 16), 'program', " + at + ", " + at + ", 1, 1, 1, 1, " + key +
+        ", 'PASS', 0 FROM s";
+    std::vector<std::string> steps;
+    for (int lo = 0; lo < 100000; lo += 50000)
+        steps.push_back(Format(series.c_str(), lo, lo + 49999) + runs);
+    if (!lite)
+        steps.push_back("VACUUM ANALYZE runs");  // as autovacuum does after such a batch
+    char err[kDbErrorSize];
+    for (const std::string &sql : steps) {
+        if (RegDbExec(db, sql.c_str(), 0, nullptr, nullptr, err, sizeof err) != 0) {
+            fprintf(stderr, "talvek_bench: the live runs: %s\n", err);
+            exit(2);
+        }
+    }
+    Serving sv = StartServe(target, s);
+    if (sv.pid < 0 || sv.port == 0) {
+        StopServe(&sv);
+        fprintf(stderr, "talvek_bench: serve did not start\n");
+        exit(2);
+    }
+    httplib::Client client("127.0.0.1", sv.port);
+    client.set_read_timeout(60, 0);
+    std::vector<double> gets;
+    size_t bytes = 0;
+    double first = 0;
+    for (int i = 0; i < 70; i++) {
+        double g0 = NowMs();
+        auto res = client.Get("/");
+        double ms = NowMs() - g0;
+        if (!res || res->status != 200 ||
+            res->body.find("data-runs=\"100000\"") == std::string::npos) {
+            StopServe(&sv);
+            fprintf(stderr, "talvek_bench: serve's page: %s\n",
+                    res ? res->body.substr(0, 300).c_str() : "no answer");
+            exit(2);
+        }
+        bytes = res->body.size();
+        if (i == 0)
+            first = ms;
+        else
+            gets.push_back(ms);
+        usleep(500 * 1000);
+    }
+    StopServe(&sv);
+    double median = Median(gets);
+    AddRow(Format("serve page, %s, 100,000 runs in its last 24 hours and one pool (median of %zu "
+                  "GETs to a running serve over 35 s, one refresh included; %zu bytes)",
+                  label, gets.size(), bytes),
+           Format("%.1f ms (max %.1f ms; the first page after the start %.0f ms)", median,
+                  *std::max_element(gets.begin(), gets.end()), first),
+           300, median);
 }
 
 // talvek-registry's who and export on the big registry, in this process
@@ -406,6 +538,7 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
     double fill_s = (NowMs() - t0) / 1e3;
     if (g_view_only) {
         ViewRows(db, label, target, s);
+        ServeRow(db, conf.Kind == REGISTRY_SQLITE, label, target, s);
         RegDbClose(db);
         return;
     }
@@ -446,7 +579,6 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
     close(null);
     close(saved);
     ViewRows(db, label, target, s);
-    RegDbClose(db);
 
     // The whole command, as a line engineer runs it.
     std::vector<double> command;
@@ -475,6 +607,9 @@ void BigRegistry(const char *label, const std::string &target, const Station &s)
                       name, label),
                Format("%.2f s", e), 2000, e * 1e3);
     }
+    // Last: it adds 100,000 runs.
+    ServeRow(db, conf.Kind == REGISTRY_SQLITE, label, target, s);
+    RegDbClose(db);
 }
 
 }  // namespace

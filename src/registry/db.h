@@ -4,7 +4,9 @@
 // back end turns them into $1, $2, ... . Every value travels as a bound
 // text parameter (nullptr binds SQL NULL), never pasted into the statement.
 // Integers are bound as their decimal text; both back ends convert it for an
-// integer column or comparison.
+// integer column or comparison. Both know the collation "C", byte order
+// (SQLite's connections are given it), for comparisons that need not follow
+// the server's locale.
 //
 // Every function that can fail returns 0 on success and 1 on failure, with a
 // one-line reason (no final period, never a password) in err.

@@ -74,6 +74,14 @@ int PgOpen(const char *conninfo, REG_DB *db, char *err, size_t err_size)
     // such setting; its refusal changes nothing.
     char ignored[kDbErrorSize];
     PgRun(db, "SET jit = off", 0, nullptr, nullptr, nullptr, nullptr, ignored, sizeof(ignored));
+    // Every statement here reads through an index, and the indexes a
+    // figure scans stay in memory. The server's default price of a random
+    // page (4, for a spinning disk with a cold cache) makes it read a whole
+    // table instead: a pool of a million MACs counted from the 190 MB table
+    // rather than its 65 MB covering index, at twice the time. The value
+    // is the usual one for SSDs and cached data; a refusal changes nothing.
+    PgRun(db, "SET random_page_cost = 1.1", 0, nullptr, nullptr, nullptr, nullptr, ignored,
+          sizeof(ignored));
     return 0;
 }
 

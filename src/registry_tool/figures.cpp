@@ -65,20 +65,25 @@ static const char kEventsSql[] =
     " AND (l.station = ?3 OR ?3 = '')"
     ") AS events ORDER BY at DESC, kind LIMIT 20";
 
-// ?1 the range's lowest MAC, ?2 its mask, ?3 its highest MAC, ?4 the start
-// of the burn-rate window, ?5 1 when the range has no holes (its bounds
-// alone are exact). The bounds let macs_used and macs_released find the
-// range, and each holds the columns its count reads, so a million MACs are
-// one pass over an index; the mask check keeps ranges with holes exact
-// (the casts: an expression has no column type to convert the bound to).
-#define IN_POOL                                                                                    \
-    " mac >= ?1 AND mac <= ?3"                                                                     \
-    " AND (CAST(?5 AS INTEGER) = 1 OR (mac & CAST(?2 AS BIGINT)) = CAST(?1 AS BIGINT))"
+// ?1 the range's lowest MAC, ?2 its highest, ?3 the start of the
+// burn-rate window, and for a range with holes ?4 its mask. The bounds let
+// macs_used and macs_released find the range, and each holds the columns
+// its count reads, so a million MACs are one pass over an index. A range
+// without holes (ones above zeros) is exact by its bounds alone and has a
+// statement without the mask check: SQLite would work out even a check
+// that a bound parameter turns off once per MAC, a sixth of the time.
+// The casts: an expression has no column type to convert the bound to.
+#define POOL_COUNTS(IN_POOL)                                                                       \
+    "SELECT count(*), count(*) FILTER (WHERE reserved_utc >= ?3 COLLATE \"C\"),"                   \
+    " (SELECT count(*) FROM macs WHERE state = 'released' AND" IN_POOL ")"                        \
+    " FROM macs WHERE state <> 'released' AND" IN_POOL
 
-static const char kPoolSql[] =
-    "SELECT count(*), count(CASE WHEN reserved_utc >= ?4 THEN 1 END),"
-    " (SELECT count(*) FROM macs WHERE state = 'released' AND" IN_POOL ")"
-    " FROM macs WHERE state <> 'released' AND" IN_POOL;
+// A FILTER clause rather than count(CASE ...), and the times compared byte
+// by byte (db.h's collation "C"), not by the server's locale: a fifth less
+// on PostgreSQL over a million MACs, the same counts.
+static const char kPoolSql[] = POOL_COUNTS(" mac >= ?1 AND mac <= ?2");
+static const char kHoledPoolSql[] =
+    POOL_COUNTS(" mac >= ?1 AND mac <= ?2 AND (mac & CAST(?4 AS BIGINT)) = CAST(?1 AS BIGINT)");
 
 static_assert(kViewEvents == 20, "kEventsSql's LIMIT");
 
@@ -244,13 +249,14 @@ int LoadViewPools(REG_DB *db, const std::vector<VIEW_RANGE> &ranges, const char 
             uint64_t mask = range.Mask & kMac48;
             char low[24], bits[24], high[24];
             // Ones above zeros: every MAC between the bounds is in the range.
-            const char *whole = ((~mask & kMac48) & ((~mask & kMac48) + 1)) == 0 ? "1" : "0";
+            bool whole = ((~mask & kMac48) & ((~mask & kMac48) + 1)) == 0;
             snprintf(low, sizeof low, "%llu", static_cast<unsigned long long>(range.Value));
             snprintf(bits, sizeof bits, "%llu", static_cast<unsigned long long>(mask));
             snprintf(high, sizeof high, "%llu",
                      static_cast<unsigned long long>(range.Value | (~mask & kMac48)));
-            const char *params[] = {low, bits, high, window, whole};
-            if (RegDbQuery(db, kPoolSql, 5, params, TakePool, &pool, err, err_size) != 0)
+            const char *params[] = {low, high, window, bits};
+            if (RegDbQuery(db, whole ? kPoolSql : kHoledPoolSql, whole ? 3 : 4, params, TakePool,
+                           &pool, err, err_size) != 0)
                 return 1;
         }
         out->push_back(pool);

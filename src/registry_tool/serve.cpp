@@ -1,6 +1,7 @@
-// serve: the line view live, for the screen beside the line. Read-only
-// (GET and HEAD), one registry connection reused by every request and
-// re-opened when lost, and bounded: a fixed number of workers, a short
+// serve: the line view live, for the screen beside the line. The page is
+// worked out in the background and answered from memory. Read-only
+// (GET and HEAD), one registry connection reused by the refresh and every
+// request and re-opened when lost, and bounded: a fixed number of workers, a short
 // queue behind them (connections past it get 503 at once), small requests
 // only, and timeouts, so a stuck or hostile client cannot take the page
 // away from the line.
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,16 +28,16 @@
 
 namespace {
 
-constexpr int kRefreshS = 30;
-// A page is shown again for this long rather than worked out anew: screens
-// and reloads within it cost the registry nothing more. Short beside the
-// refresh, so a screen never shows figures older than it expects.
-constexpr int kReuseS = 10;
+constexpr int kRefreshS = 30;          // the page's own reload, and how often serve works it out
 constexpr long kWindowS = 24L * 3600;  // the live page shows the last 24 hours
+// A request that meets a refresh under way waits this long for its end,
+// so that an outage the refresh has just met shows at once, then answers
+// with the page it has.
+constexpr int kRefreshWaitMs = 100;
 constexpr size_t kWorkers = 4;
-constexpr size_t kBacklog = 32;         // accepted connections waiting for a worker
-constexpr size_t kMaxBody = 1024;       // nothing is ever posted; anything larger is refused
-constexpr time_t kTimeoutS = 5;         // read, write and keep-alive
+constexpr size_t kBacklog = 32;    // accepted connections waiting for a worker
+constexpr size_t kMaxBody = 1024;  // nothing is ever posted; anything larger is refused
+constexpr time_t kTimeoutS = 5;    // read, write and keep-alive
 constexpr size_t kKeepAliveRequests = 20;
 
 // Set on the thread that answers a connection the queue had no room for.
@@ -99,19 +101,28 @@ private:
     bool done_ = false;
 };
 
-// The one connection, shared by the workers in turn.
+using Clock = std::chrono::steady_clock;
+
+// The page is worked out by a thread of its own every kRefreshS and kept:
+// a request answers from memory after one cheap question to the registry,
+// so a screen never waits for the figures. The connection is one, used by
+// the refresh and the requests in turn under DbLock; the page has a lock
+// of its own, never held while the registry is asked anything.
 struct LIVE {
     const REGISTRY_CONF *Conf;
     VIEW_PERIOD Period;  // Station fixed; Since moved to 24 hours ago per page
     std::vector<VIEW_RANGE> Ranges;
-    std::mutex Lock;
+    std::mutex DbLock;
     REG_DB *Db = nullptr;
-    // The last page that was read from the registry. Every page is the same
-    // query (the station and ranges are the server's, the period the last
-    // 24 hours), so its age is the whole key.
-    std::string Shown;
-    std::chrono::steady_clock::time_point ShownAt;
-    bool HasShown = false;
+    std::mutex PageLock;
+    std::condition_variable Changed;  // a refresh ended, or the server stops
+    // The last page, null before the first and while the registry does not
+    // answer (the refresh or a request found it gone).
+    std::shared_ptr<const std::string> Page;
+    Clock::time_point RefreshedAt;  // when the last refresh began
+    unsigned long Refreshes = 0;    // refreshes ended
+    bool Refreshing = false;        // one is asking the registry now
+    bool Stopping = false;
 };
 
 int TakeNothing(void *, int, const char *const *)
@@ -119,8 +130,9 @@ int TakeNothing(void *, int, const char *const *)
     return 0;
 }
 
-// Opens the connection when there is none. The reason goes to the log
-// (standard error, the journal under systemd), never into a page.
+// With DbLock held: opens the connection when there is none. The reason
+// goes to the log (standard error, the journal under systemd), never into
+// a page.
 int Connect(LIVE *live, char *err, size_t err_size)
 {
     if (live->Db)
@@ -144,42 +156,120 @@ int Connect(LIVE *live, char *err, size_t err_size)
     return 1;
 }
 
-// The page; *ok false when the registry could not be read. A query that
-// fails drops the connection and tries once more on a new one, so a server
-// restarted since the last page costs nobody a refresh.
-std::string Page(LIVE *live, bool *ok)
+// With DbLock held: the connection is given up after an error, so the next
+// question opens a new one.
+void Drop(LIVE *live, const char *err)
 {
-    std::lock_guard<std::mutex> hold(live->Lock);
+    RegToolUnavailable(err);
+    RegDbClose(live->Db);
+    live->Db = nullptr;
+}
+
+// With DbLock held: works the page out anew and keeps it, or forgets the
+// last one when the registry cannot be read. A query that fails drops the
+// connection and tries once more on a new one, so a server restarted
+// since the last page costs nobody a refresh.
+void Refresh(LIVE *live)
+{
+    auto began = Clock::now();
+    {
+        std::lock_guard<std::mutex> hold(live->PageLock);
+        live->Refreshing = true;
+    }
     char now[kStampSize];
     UtcStamp(now);
     VIEW_PERIOD period = live->Period;
     ViewStampMinus(now, kWindowS, period.Since);
-    char err[kDbErrorSize] = "";
-    // A recent page is shown again only while the registry still answers,
-    // so an outage shows at once.
-    auto at = std::chrono::steady_clock::now();
-    if (live->HasShown && at - live->ShownAt < std::chrono::seconds(kReuseS) && live->Db &&
-        RegDbQuery(live->Db, "SELECT 1", 0, nullptr, TakeNothing, nullptr, err, sizeof err) == 0) {
-        *ok = true;
-        return live->Shown;
-    }
-    live->HasShown = false;
-    VIEW_FIGURES figures;
-    for (int attempt = 0; attempt < 2; attempt++) {
+    std::shared_ptr<const std::string> page;
+    for (int attempt = 0; attempt < 2 && !page; attempt++) {
+        char err[kDbErrorSize] = "";
+        VIEW_FIGURES figures;
         if (Connect(live, err, sizeof err) == 0 &&
-            LoadViewFigures(live->Db, &period, live->Ranges, now, &figures, err, sizeof err) == 0) {
-            *ok = true;
-            live->Shown = RenderViewHtml(figures, period, now, kRefreshS);
-            live->ShownAt = at;
-            live->HasShown = true;
-            return live->Shown;
-        }
-        RegToolUnavailable(err);
-        RegDbClose(live->Db);
-        live->Db = nullptr;
+            LoadViewFigures(live->Db, &period, live->Ranges, now, &figures, err, sizeof err) == 0)
+            page = std::make_shared<const std::string>(
+                RenderViewHtml(figures, period, now, kRefreshS));
+        else
+            Drop(live, err);
     }
-    *ok = false;
-    return RenderUnavailableHtml(now, kRefreshS);
+    std::lock_guard<std::mutex> hold(live->PageLock);
+    live->Page = page;
+    live->RefreshedAt = began;
+    live->Refreshes++;
+    live->Refreshing = false;
+    live->Changed.notify_all();
+}
+
+// The refresh thread: the first page at once, then one every kRefreshS
+// after the last refresh began (a request may have made one since).
+void Refresher(LIVE *live)
+{
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> db(live->DbLock);
+            Refresh(live);
+        }
+        std::unique_lock<std::mutex> page(live->PageLock);
+        for (;;) {
+            if (live->Stopping)
+                return;
+            auto due = live->RefreshedAt + std::chrono::seconds(kRefreshS);
+            if (Clock::now() >= due)
+                break;
+            live->Changed.wait_until(page, due);
+        }
+    }
+}
+
+// The page to answer with, or null when the registry does not answer.
+std::shared_ptr<const std::string> Answer(LIVE *live)
+{
+    std::unique_lock<std::mutex> page(live->PageLock);
+    std::shared_ptr<const std::string> shown = live->Page;
+    unsigned long seen = live->Refreshes;
+    if (shown) {
+        // The page is shown while the registry still answers, so an outage
+        // shows at once. The connection is free, or held for a moment by
+        // another request's question, or by a refresh.
+        std::unique_lock<std::mutex> db(live->DbLock, std::defer_lock);
+        while (!live->Refreshing && !db.try_lock()) {
+            page.unlock();
+            std::this_thread::yield();
+            page.lock();
+        }
+        if (!db.owns_lock()) {
+            // The refresh's outcome if it comes soon, else the page it replaces.
+            live->Changed.wait_for(page, std::chrono::milliseconds(kRefreshWaitMs),
+                                   [&] { return live->Refreshes != seen; });
+            return live->Refreshes != seen ? live->Page : shown;
+        }
+        // A refresh may have ended since the page was looked at.
+        shown = live->Page;
+        page.unlock();
+        if (!shown)
+            return nullptr;
+        char err[kDbErrorSize] = "";
+        if (live->Db && RegDbQuery(live->Db, "SELECT 1", 0, nullptr, TakeNothing, nullptr, err,
+                                   sizeof err) == 0)
+            return shown;
+        if (live->Db)
+            Drop(live, err);
+        page.lock();
+        if (live->Page == shown)
+            live->Page = nullptr;
+        return nullptr;
+    }
+    // No page: serve has just started or the registry was gone. This
+    // request works one out, or takes the outcome of the refresh that ends
+    // while it waits: the page comes back with the registry.
+    page.unlock();
+    std::lock_guard<std::mutex> db(live->DbLock);
+    page.lock();
+    if (live->Refreshes != seen)
+        return live->Page;
+    page.unlock();
+    Refresh(live);
+    page.lock();
+    return live->Page;
 }
 
 // "ADDR:PORT", "[v6]:PORT"; port 0 takes a free one.
@@ -266,9 +356,16 @@ int RegToolServe(const REGISTRY_CONF *conf, const REGTOOL_ARGS *args)
         return httplib::Server::HandlerResponse::Unhandled;
     });
     server.Get("/", [&live](const httplib::Request &, httplib::Response &res) {
-        bool ok = false;
-        res.set_content(Page(&live, &ok), "text/html; charset=utf-8");
-        res.status = ok ? 200 : 503;
+        std::shared_ptr<const std::string> page = Answer(&live);
+        if (page) {
+            res.set_content(*page, "text/html; charset=utf-8");
+            res.status = 200;
+            return;
+        }
+        char now[kStampSize];
+        UtcStamp(now);
+        res.set_content(RenderUnavailableHtml(now, kRefreshS), "text/html; charset=utf-8");
+        res.status = 503;
     });
 
     int bound = port == 0 ? server.bind_to_any_port(host.c_str())
@@ -282,6 +379,8 @@ int RegToolServe(const REGISTRY_CONF *conf, const REGTOOL_ARGS *args)
            host.c_str(), v6 ? "]" : "", bound);
     fflush(stdout);
 
+    // The first page is worked out while the first screens connect.
+    std::thread refresher(Refresher, &live);
     std::thread stopper([&server, stop_signals] {
         int sig = 0;
         sigwait(&stop_signals, &sig);
@@ -292,9 +391,12 @@ int RegToolServe(const REGISTRY_CONF *conf, const REGTOOL_ARGS *args)
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
     {
-        std::lock_guard<std::mutex> hold(live.Lock);
-        RegDbClose(live.Db);
-        live.Db = nullptr;
+        std::lock_guard<std::mutex> hold(live.PageLock);
+        live.Stopping = true;
+        live.Changed.notify_all();
     }
+    refresher.join();
+    RegDbClose(live.Db);
+    live.Db = nullptr;
     return listened ? 0 : RegToolError("the server stopped: cannot accept connections");
 }
