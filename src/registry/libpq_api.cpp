@@ -68,6 +68,7 @@ int LoadLibpq(const PQ_API **api, char *err, size_t err_size)
         {"PQfreeCancel", &t.freeCancel},
         {"PQconninfoParse", &t.conninfoParse},
         {"PQconninfoFree", &t.conninfoFree},
+        {"PQserverVersion", &t.serverVersion},
     };
     for (const auto &c : calls) {
         if (Take(lib, c.name, c.slot, err, err_size) != 0) {

@@ -18,6 +18,7 @@ struct PQ_API {
     decltype(&PQsetNoticeProcessor) setNoticeProcessor;
     decltype(&PQhost) host;
     decltype(&PQdb) db;
+    decltype(&PQserverVersion) serverVersion;
     decltype(&PQfinish) finish;
     decltype(&PQexecParams) execParams;
     decltype(&PQresultStatus) resultStatus;
