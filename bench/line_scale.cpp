@@ -61,16 +61,6 @@ struct Outcome {
     std::vector<double> times;  // registry time per run (calls alone), sorted
 };
 
-std::string Format(const char *format, ...)
-{
-    char buf[512];
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(buf, sizeof(buf), format, ap);
-    va_end(ap);
-    return buf;
-}
-
 double NowMs()
 {
     struct timespec ts;
@@ -472,6 +462,16 @@ std::string BackEnd(const char *label, const char *key, const std::string &targe
 }
 
 }  // namespace
+
+std::string Format(const char *format, ...)
+{
+    char buf[512];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(buf, sizeof(buf), format, ap);
+    va_end(ap);
+    return buf;
+}
 
 int LineScaleBoard(const char *board)
 {

@@ -5,6 +5,9 @@
 
 #include <string>
 
+// printf into a string of at most 511 bytes, for the benchmark's rows.
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // Measures a line of 1, 8 and 32 stations on the PostgreSQL server named by
 // pg_server (a libpq connection string; nullptr: those rows say why not),
 // and of 1 and 8 stations on one shared SQLite file. Returns the table rows

@@ -86,16 +86,6 @@ const double kWaitBudgetMs = 25;  // processor time TALVEK may use meanwhile
 std::string g_table;
 int g_status = 0;
 
-std::string Format(const char *format, ...)
-{
-    char buf[256];
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(buf, sizeof(buf), format, ap);
-    va_end(ap);
-    return buf;
-}
-
 void AddRow(const std::string &figure, const std::string &measured, double budget_ms, double value)
 {
     bool over = budget_ms > 0 && value > budget_ms;
