@@ -131,6 +131,11 @@ const char *RegDbRowLock(const REG_DB *db)
     return db->Kind == REGISTRY_POSTGRES ? " FOR UPDATE" : "";
 }
 
+int RegDbOneCorePerStatement(const REG_DB *db)
+{
+    return db->Kind == REGISTRY_SQLITE;
+}
+
 static int TakeCount(void *ctx, int ncols, const char *const *cols)
 {
     *static_cast<int *>(ctx) = ncols > 0 && cols[0] != nullptr ? atoi(cols[0]) : 0;

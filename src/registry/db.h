@@ -104,6 +104,12 @@ struct REG_TRANSACTION {
 // already keeps every other writer out (SQLite). Appended to such a SELECT.
 const char *RegDbRowLock(const REG_DB *db);
 
+// 1 where a statement runs on one core of the machine (SQLite), so a long
+// count split over two connections takes half the time; 0 where the server
+// spreads a long statement over its cores itself (PostgreSQL's parallel
+// query) and a second connection would only add its start.
+int RegDbOneCorePerStatement(const REG_DB *db);
+
 // *exists 1 when the current schema has a table of that name.
 int RegDbTableExists(REG_DB *db, const char *table, int *exists, char *err, size_t err_size);
 

@@ -289,7 +289,7 @@ static int SendAndWait(REG_DB *db, const char *text, int nparams, const char *co
 int PgRun(REG_DB *db, const char *sql, int nparams, const char *const *params, long *changed,
           RegRowFn fn, void *ctx, char *err, size_t err_size)
 {
-    static char text[kSqlSize];
+    char text[kSqlSize];  // one per call: two connections may run at once
     if (db->Pg == nullptr) {
         snprintf(err, err_size, "the connection was closed after a statement got no answer");
         return 1;

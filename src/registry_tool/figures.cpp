@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <thread>
 
 // The period's runs, with ?1 since, ?2 until and ?3 station ("" for none).
 // The station is compared first so that PostgreSQL takes ?3 as text.
@@ -65,13 +66,13 @@ static const char kEventsSql[] =
     " AND (l.station = ?3 OR ?3 = '')"
     ") AS events ORDER BY at DESC, kind LIMIT 20";
 
-// ?1 the range's lowest MAC, ?2 its highest, ?3 the start of the
-// burn-rate window, and for a range with holes ?4 its mask. The bounds let
-// macs_used and macs_released find the range, and each holds the columns
-// its count reads, so a million MACs are one pass over an index. A range
-// without holes (ones above zeros) is exact by its bounds alone and has a
-// statement without the mask check: SQLite would work out even a check
-// that a bound parameter turns off once per MAC, a sixth of the time.
+// ?1 and ?2 the lowest and highest MAC counted, ?3 the start of the
+// burn-rate window, and for a range with holes ?4 its mask and ?5 its value.
+// The bounds let macs_used and macs_released find the MACs, and each holds
+// the columns its count reads, so a million MACs are one pass over an index.
+// A range without holes (ones above zeros) is exact by its bounds alone and
+// has a statement without the mask check: SQLite would work out even a
+// check that a bound parameter turns off once per MAC, a sixth of the time.
 // The casts: an expression has no column type to convert the bound to.
 #define POOL_COUNTS(IN_POOL)                                                                       \
     "SELECT count(*), count(*) FILTER (WHERE reserved_utc >= ?3 COLLATE \"C\"),"                   \
@@ -83,7 +84,14 @@ static const char kEventsSql[] =
 // on PostgreSQL over a million MACs, the same counts.
 static const char kPoolSql[] = POOL_COUNTS(" mac >= ?1 AND mac <= ?2");
 static const char kHoledPoolSql[] =
-    POOL_COUNTS(" mac >= ?1 AND mac <= ?2 AND (mac & CAST(?4 AS BIGINT)) = CAST(?1 AS BIGINT)");
+    POOL_COUNTS(" mac >= ?1 AND mac <= ?2 AND (mac & CAST(?4 AS BIGINT)) = CAST(?5 AS BIGINT)");
+
+// The lowest and highest MAC on record between the range's bounds, each
+// from one end of the primary key (SQLite finds min() and max() so only one
+// to a SELECT; together they would read every MAC): where a count is split.
+static const char kPoolSpanSql[] =
+    "SELECT (SELECT min(mac) FROM macs WHERE mac >= ?1 AND mac <= ?2),"
+    " (SELECT max(mac) FROM macs WHERE mac >= ?1 AND mac <= ?2)";
 
 static_assert(kViewEvents == 20, "kEventsSql's LIMIT");
 
@@ -232,8 +240,104 @@ int ViewStampMinus(const char *at, long seconds, char out[32])
     return 0;
 }
 
-int LoadViewPools(REG_DB *db, const std::vector<VIEW_RANGE> &ranges, const char *now_utc,
-                  std::vector<VIEW_POOL> *out, char *err, size_t err_size)
+// One count of a pool's MACs from low to high, on its own connection.
+struct POOL_COUNT {
+    REG_DB *Db;
+    const char *Sql;
+    int Nparams;
+    char Low[24], High[24];
+    const char *Window, *Mask, *Value;
+    VIEW_POOL Counts;
+    int Failed;
+    char Err[kDbErrorSize];
+};
+
+static void CountPool(POOL_COUNT *c)
+{
+    const char *params[] = {c->Low, c->High, c->Window, c->Mask, c->Value};
+    c->Failed = RegDbQuery(c->Db, c->Sql, c->Nparams, params, TakePool, &c->Counts, c->Err,
+                           sizeof c->Err);
+}
+
+static int TakeSpan(void *ctx, int ncols, const char *const *c)
+{
+    if (ncols != 2)
+        return 1;
+    uint64_t *span = static_cast<uint64_t *>(ctx);
+    if (c[0] != nullptr && c[1] != nullptr) {
+        span[0] = strtoull(c[0], nullptr, 10);
+        span[1] = strtoull(c[1], nullptr, 10);
+    }
+    return 0;
+}
+
+static void Decimal(uint64_t v, char out[24])
+{
+    snprintf(out, 24, "%llu", static_cast<unsigned long long>(v));
+}
+
+// The pool's counts. With a second connection, the MACs on record are
+// split at the middle of their span and the two halves counted at once,
+// one on each connection (a count reads every MAC of the pool, and each
+// connection keeps one core busy); the halves are two moments a few
+// milliseconds apart, which a figure of use does not mind.
+static int CountOnePool(REG_DB *db, REG_DB *second, VIEW_POOL *pool, const char *window,
+                        char *err, size_t err_size)
+{
+    uint64_t mask = pool->Range.Mask & kMac48;
+    uint64_t top = pool->Range.Value | (~mask & kMac48);
+    // Ones above zeros: every MAC between the bounds is in the range.
+    bool whole = ((~mask & kMac48) & ((~mask & kMac48) + 1)) == 0;
+    char bits[24], value[24];
+    Decimal(mask, bits);
+    Decimal(pool->Range.Value, value);
+    POOL_COUNT halves[2];
+    for (POOL_COUNT &h : halves) {
+        h.Db = db;
+        h.Sql = whole ? kPoolSql : kHoledPoolSql;
+        h.Nparams = whole ? 3 : 5;
+        h.Window = window;
+        h.Mask = bits;
+        h.Value = value;
+        h.Failed = 0;
+        h.Err[0] = '\0';
+    }
+    uint64_t span[2] = {pool->Range.Value, top};
+    if (second != nullptr) {
+        char high[24];
+        Decimal(top, high);
+        const char *bounds[] = {value, high};
+        if (RegDbQuery(db, kPoolSpanSql, 2, bounds, TakeSpan, span, err, err_size) != 0)
+            return 1;
+    }
+    int parts = second != nullptr && span[0] < span[1] ? 2 : 1;
+    uint64_t middle = span[0] + (span[1] - span[0]) / 2;
+    Decimal(span[0], halves[0].Low);
+    Decimal(parts == 2 ? middle : span[1], halves[0].High);
+    Decimal(middle + 1, halves[1].Low);
+    Decimal(span[1], halves[1].High);
+    if (parts == 2) {
+        halves[1].Db = second;
+        std::thread other(CountPool, &halves[1]);
+        CountPool(&halves[0]);
+        other.join();
+    } else {
+        CountPool(&halves[0]);
+    }
+    for (int k = 0; k < parts; k++) {
+        if (halves[k].Failed) {
+            snprintf(err, err_size, "%s", halves[k].Err);
+            return 1;
+        }
+        pool->Used += halves[k].Counts.Used;
+        pool->Recent += halves[k].Counts.Recent;
+        pool->Released += halves[k].Counts.Released;
+    }
+    return 0;
+}
+
+int LoadViewPools(REG_DB *db, REG_DB *second, const std::vector<VIEW_RANGE> &ranges,
+                  const char *now_utc, std::vector<VIEW_POOL> *out, char *err, size_t err_size)
 {
     out->clear();
     char window[32];
@@ -245,20 +349,8 @@ int LoadViewPools(REG_DB *db, const std::vector<VIEW_RANGE> &ranges, const char 
         VIEW_POOL pool;
         pool.Range = range;
         pool.Total = ViewRangeSize(range);
-        if (pool.Total != 0) {
-            uint64_t mask = range.Mask & kMac48;
-            char low[24], bits[24], high[24];
-            // Ones above zeros: every MAC between the bounds is in the range.
-            bool whole = ((~mask & kMac48) & ((~mask & kMac48) + 1)) == 0;
-            snprintf(low, sizeof low, "%llu", static_cast<unsigned long long>(range.Value));
-            snprintf(bits, sizeof bits, "%llu", static_cast<unsigned long long>(mask));
-            snprintf(high, sizeof high, "%llu",
-                     static_cast<unsigned long long>(range.Value | (~mask & kMac48)));
-            const char *params[] = {low, high, window, bits};
-            if (RegDbQuery(db, whole ? kPoolSql : kHoledPoolSql, whole ? 3 : 4, params, TakePool,
-                           &pool, err, err_size) != 0)
-                return 1;
-        }
+        if (pool.Total != 0 && CountOnePool(db, second, &pool, window, err, err_size) != 0)
+            return 1;
         out->push_back(pool);
     }
     return 0;
@@ -294,5 +386,5 @@ int LoadViewFigures(REG_DB *db, const VIEW_PERIOD *period, const std::vector<VIE
             out->Durations.push_back(d);
         }
     }
-    return LoadViewPools(db, ranges, now_utc, &out->Pools, err, err_size);
+    return LoadViewPools(db, nullptr, ranges, now_utc, &out->Pools, err, err_size);
 }

@@ -97,9 +97,11 @@ constexpr size_t kViewMaxRanges = 4096;  // allow-list entries taken from all fi
 int LoadViewFigures(REG_DB *db, const VIEW_PERIOD *period, const std::vector<VIEW_RANGE> &ranges,
                     const char *now_utc, VIEW_FIGURES *out, char *err, size_t err_size);
 
-// Only the pools (the pools command).
-int LoadViewPools(REG_DB *db, const std::vector<VIEW_RANGE> &ranges, const char *now_utc,
-                  std::vector<VIEW_POOL> *out, char *err, size_t err_size);
+// Only the pools (the pools command). second: nullptr, or another
+// connection to the same registry, on which half of each pool is counted at
+// the same time as the other half on db (twice as fast with two cores).
+int LoadViewPools(REG_DB *db, REG_DB *second, const std::vector<VIEW_RANGE> &ranges,
+                  const char *now_utc, std::vector<VIEW_POOL> *out, char *err, size_t err_size);
 
 // Addresses in the range: 2 to the number of zero bits of the 48-bit mask,
 // or 0 when the value has a bit the mask clears (no MAC can match it).

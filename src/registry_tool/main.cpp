@@ -47,7 +47,7 @@ static int Dispatch(const REGTOOL_ARGS *args, const REGISTRY_CONF *conf, REG_DB 
         return RegToolReport(db, args);
     case REGTOOL_POOLS: {
         std::vector<VIEW_RANGE> ranges;
-        return ReadIniRanges(args, &ranges) != 0 ? 1 : RegToolPools(db, ranges, args->PoolFormat);
+        return ReadIniRanges(args, &ranges) != 0 ? 1 : RegToolPools(conf, db, ranges, args->PoolFormat);
     }
     case REGTOOL_PENDING:
         return RegToolPending(db, args->OlderThan);

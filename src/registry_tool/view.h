@@ -35,7 +35,10 @@ int ReadIniRanges(const REGTOOL_ARGS *args, std::vector<VIEW_RANGE> *ranges);
 int RegToolReport(REG_DB *db, const REGTOOL_ARGS *args);
 
 // pools: the pool table on standard output; 1 also when a pool alarms.
-int RegToolPools(REG_DB *db, const std::vector<VIEW_RANGE> &ranges, RegToolPoolFormat format);
+// conf names the registry db is open on: where a statement runs on one
+// core, the counts take a second connection to it.
+int RegToolPools(const REGISTRY_CONF *conf, REG_DB *db, const std::vector<VIEW_RANGE> &ranges,
+                 RegToolPoolFormat format);
 
 // serve: answers GET and HEAD of "/" with the live page until SIGINT or
 // SIGTERM; owns the connection (opens it, re-opens it when lost). Returns

@@ -187,10 +187,31 @@ TEST(ViewPools, Ranges)
     EXPECT_EQ(PoolRangeText({0x02AB3D100000ull, 0xFFFFFFFFF000ull}), "02AB3D100000/FFFFFFFFF000");
 }
 
+// How a pool's counts are read: on the one connection, or split at the
+// middle of the MACs on record with the upper half on a second connection
+// (the pools command on a SQLite file).
+struct SplitCase {
+    const char *name;
+    bool second_connection;
+};
+
+const SplitCase kSplits[] = {
+    {"one connection", false},
+    {"halves on two connections", true},
+};
+
+void PrintTo(const SplitCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class PoolCounts : public ::testing::TestWithParam<SplitCase> {};
+
 // A range with a hole in its mask lies between the same bounds as a whole
 // one, so only the mask check keeps out the MACs between them that it does
-// not hold; both are counted from the one query.
-TEST(ViewPools, RangeWithHolesCountsOnlyItsOwn)
+// not hold. The MACs on record span 00..20, so a split falls on 10: a MAC on
+// the split must be counted once, in one half.
+TEST_P(PoolCounts, RangeWithHolesCountsOnlyItsOwn)
 {
     char path[] = "/tmp/talvek-pools-XXXXXX";
     int fd = mkstemp(path);
@@ -200,9 +221,13 @@ TEST(ViewPools, RangeWithHolesCountsOnlyItsOwn)
     DefaultRegistryConf(&conf);
     char err[kDbErrorSize] = "";
     REG_DB *db = nullptr;
+    REG_DB *second = nullptr;
     ASSERT_EQ(ParseRegistryTarget((std::string("sqlite:") + path).c_str(), &conf, err, sizeof err), 0);
     ASSERT_EQ(RegDbOpen(&conf, &db, err, sizeof err), 0) << err;
     ASSERT_EQ(RegistryEnsureSchema(db, nullptr, err, sizeof err), 0) << err;
+    if (GetParam().second_connection) {
+        ASSERT_EQ(RegDbOpen(&conf, &second, err, sizeof err), 0) << err;
+    }
     // MAC (low byte), state, reserved: 01 lies between the holey range's
     // bounds (00..F0) but has a bit its mask requires clear.
     const char *macs[][3] = {{"0", "reserved", "2026-03-09T00:00:00.000Z"},
@@ -220,12 +245,13 @@ TEST(ViewPools, RangeWithHolesCountsOnlyItsOwn)
             << err;
     }
     std::vector<VIEW_POOL> pools;
-    ASSERT_EQ(LoadViewPools(db,
+    ASSERT_EQ(LoadViewPools(db, second,
                             {{0x02AB3D100000ull, 0xFFFFFFFFFF00ull},
                              {0x02AB3D100000ull, 0xFFFFFFFFFF0Full}},
                             "2026-03-10T00:00:00.000Z", &pools, err, sizeof err),
               0)
         << err;
+    RegDbClose(second);
     RegDbClose(db);
     unlink(path);
     // clang-format off
@@ -242,5 +268,7 @@ TEST(ViewPools, RangeWithHolesCountsOnlyItsOwn)
         EXPECT_EQ(pools[k].Recent, rows[k].recent) << rows[k].name;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(ViewPools, PoolCounts, ::testing::ValuesIn(kSplits), NameOf<SplitCase>);
 
 }  // namespace
