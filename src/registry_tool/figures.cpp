@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <system_error>
 #include <thread>
 
 // The period's runs, with ?1 since, ?2 until and ?3 station ("" for none).
@@ -316,14 +317,18 @@ static int CountOnePool(REG_DB *db, REG_DB *second, VIEW_POOL *pool, const char 
     Decimal(parts == 2 ? middle : span[1], halves[0].High);
     Decimal(middle + 1, halves[1].Low);
     Decimal(span[1], halves[1].High);
+    std::thread other;
     if (parts == 2) {
         halves[1].Db = second;
-        std::thread other(CountPool, &halves[1]);
-        CountPool(&halves[0]);
-        other.join();
-    } else {
-        CountPool(&halves[0]);
+        try {
+            other = std::thread(CountPool, &halves[1]);
+        } catch (const std::system_error &) {
+            CountPool(&halves[1]);  // no thread to be had: one half after the other
+        }
     }
+    CountPool(&halves[0]);
+    if (other.joinable())
+        other.join();
     for (int k = 0; k < parts; k++) {
         if (halves[k].Failed) {
             snprintf(err, err_size, "%s", halves[k].Err);
