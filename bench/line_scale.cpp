@@ -490,7 +490,7 @@ int LineScaleBoard(const char *board)
     return write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 2;
 }
 
-std::string LineScaleRows(const char *pg_server, int *over)
+std::string LineScaleRows(const char *pg_server, const char *pg_pooled, int *over)
 {
     char tmpl[] = "/tmp/talvek-line-XXXXXX";
     std::string root = mkdtemp(tmpl);
@@ -520,6 +520,16 @@ std::string LineScaleRows(const char *pg_server, int *over)
         if (!FreshRegistry(target))
             exit(2);
         rows += BackEnd("PostgreSQL", "pg", target, {1, 8, 32}, root, wait_s, over);
+        // The same database, the stations' connections through the pooler:
+        // every board and MAC of these rows is new as well.
+        if (pg_pooled != nullptr)
+            rows += BackEnd("PostgreSQL through a pooler (session mode)", "pooled",
+                            std::string(pg_pooled) + " dbname=" + name, {1, 8, 32}, root, wait_s,
+                            over);
+        else
+            rows += "| Line of 1, 8 and 32 stations, PostgreSQL through a pooler | not measured: "
+                    "no pooler (scripts/bench starts one when the Debian package pgbouncer is "
+                    "installed) | - | - |\n";
     }
     std::string file = "sqlite:" + root + "/line.db";
     if (!FreshRegistry(file))

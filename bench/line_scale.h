@@ -10,10 +10,12 @@ std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2))
 
 // Measures a line of 1, 8 and 32 stations on the PostgreSQL server named by
 // pg_server (a libpq connection string; nullptr: those rows say why not),
-// and of 1 and 8 stations on one shared SQLite file. Returns the table rows
+// the same again with the stations connecting through the pooler in front
+// of that server named by pg_pooled (nullptr: those rows say why not), and
+// of 1 and 8 stations on one shared SQLite file. Returns the table rows
 // ("| figure | measured | budget | result |" lines); *over becomes 1 when a
 // budget is missed or a run failed.
-std::string LineScaleRows(const char *pg_server, int *over);
+std::string LineScaleRows(const char *pg_server, const char *pg_pooled, int *over);
 
 // "talvek_bench --line-board N" in a station's directory: the registry
 // calls of a two-port PASS run for board N, in a process of their own as in

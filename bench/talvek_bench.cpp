@@ -59,6 +59,12 @@ const char *PgServer()
     return getenv("TALVEK_TEST_PG");
 }
 
+// The pooler in front of it (tests/registry/pg_pooler.sh), if any.
+const char *PgPooled()
+{
+    return getenv("TALVEK_TEST_PG_POOLED");
+}
+
 std::vector<TimedRow> TimedRows()
 {
     std::string list;  // a full allow-list, the admitting entry last
@@ -618,7 +624,7 @@ int main(int argc, char **argv)
     g_view_only = argc > 2 && strcmp(argv[2], "view") == 0;
     if (argc > 2 && strcmp(argv[2], "line") == 0) {
         int over = 0;
-        g_table = LineScaleRows(PgServer(), &over);
+        g_table = LineScaleRows(PgServer(), PgPooled(), &over);
         fputs(g_table.c_str(), stdout);
         return over;
     }
@@ -643,7 +649,7 @@ int main(int argc, char **argv)
     }
     if (!g_view_only) {
         int over = 0;
-        g_table += LineScaleRows(PgServer(), &over);
+        g_table += LineScaleRows(PgServer(), PgPooled(), &over);
         g_status = std::max(g_status, over);
         Waiting(Stdin::kPipe, "a silent pipe");
         Waiting(Stdin::kTerminal, "a terminal");

@@ -1,6 +1,9 @@
 // The MAC registry end to end on both back ends: TALVEK and talvek-registry
 // on one registry, and its rows looked at directly. PostgreSQL cases need the
 // server pg_cluster.sh names in TALVEK_TEST_PG, and are skipped without it.
+// Under pg_pooler.sh as well, the stations and the tool reach that server
+// through the pooler (TALVEK_TEST_PG_POOLED); the cases' own looks at the
+// registry go to the server itself.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -123,14 +126,16 @@ public:
         char tmpl[] = "/tmp/talvek-registry-XXXXXX";
         if (b == Backend::kSqlite) {
             dir_ = mkdtemp(tmpl);
-            target_ = "sqlite:" + dir_ + "/" + name + ".db";
+            target_ = direct_ = "sqlite:" + dir_ + "/" + name + ".db";
         } else if (!server) {
             skip_ =
                 "no PostgreSQL server: these cases run under tests/registry/pg_cluster.sh (ctest -L registry)";
         } else {
-            target_ = server;
+            const char *pooled = getenv("TALVEK_TEST_PG_POOLED");
+            direct_ = server;
             Exec("CREATE DATABASE " + name);
-            target_ += " dbname=" + name;
+            direct_ += " dbname=" + name;
+            target_ = pooled ? std::string(pooled) + " dbname=" + name : direct_;
         }
     }
     ~Registry()
@@ -209,9 +214,9 @@ public:
         DefaultRegistryConf(&conf);
         char err[kDbErrorSize] = "";
         REG_DB *db = nullptr;
-        if (ParseRegistryTarget(target_.c_str(), &conf, err, sizeof err) != 0 ||
+        if (ParseRegistryTarget(direct_.c_str(), &conf, err, sizeof err) != 0 ||
             RegDbOpen(&conf, &db, err, sizeof err) != 0)
-            ADD_FAILURE() << target_ << ": " << err;
+            ADD_FAILURE() << direct_ << ": " << err;
         return db;
     }
 
@@ -223,7 +228,9 @@ private:
             row.push_back(cols[k] ? std::optional<std::string>(cols[k]) : std::nullopt);
         return 0;
     }
-    std::string dir_, target_, skip_;
+    std::string dir_, skip_;
+    std::string target_;  // the registry as stations and the tool reach it
+    std::string direct_;  // the same registry, for the cases' own looks
 };
 
 // The requests of a station's run that write a MAC.
@@ -715,6 +722,19 @@ TEST_P(RegistryTest, LostAfterTheWriteFailsKeepingTheReservation)
               }));
 }
 
+// Whether the stations reach the server through a PgBouncer older than
+// 1.19, which exits once a frozen server answers a cancel whose client has
+// gone: the station gives its cancel a second, then ends.
+bool PoolerLeavesOnLateCancel()
+{
+    const char *version = getenv("TALVEK_TEST_PG_POOLER_VERSION");
+    if (version == nullptr || getenv("TALVEK_TEST_PG_POOLED") == nullptr)
+        return false;
+    int major = 0, minor = 0;
+    return sscanf(version, "%d.%d", &major, &minor) != 2 || major < 1 ||
+           (major == 1 && minor < 19);
+}
+
 // A registry that goes silent after the write fails the run at the
 // deadline instead of hanging the station, and TALVEK.txt never holds the
 // pass meanwhile. PostgreSQL: the server's processes are stopped at the Fast
@@ -732,6 +752,10 @@ TEST_P(RegistryTest, SilentAfterTheWriteFailsAtTheDeadline)
         const char *host = getenv("PGHOST");
         if (host == nullptr)
             GTEST_SKIP() << "the server's directory is known only under pg_cluster.sh";
+        if (PoolerLeavesOnLateCancel())
+            GTEST_SKIP() << "PgBouncer " << getenv("TALVEK_TEST_PG_POOLER_VERSION")
+                         << " exits when a cancelled client has gone before the server answers "
+                            "the cancel (fixed in 1.19), as a station gone at its deadline has";
         const std::string processes = "pm=$(head -n 1 '" + std::string(host) +
                                       "/data/postmaster.pid'); kill -%s $pm $(pgrep -P $pm)";
         auto signal_all = [&](const char *sig) {
